@@ -1,0 +1,95 @@
+// TQuickDom: one XML document with one current-node cursor, and the
+// operations through which every store is loaded, queried, edited, rendered
+// and saved. No lock of its own: the owner serialises every use.
+#ifndef PELORIN_XML_QUICKDOM_H_
+#define PELORIN_XML_QUICKDOM_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pelorin {
+
+// A node of one TQuickDom's document, as read from CurrentNode. It owns
+// nothing and is only meaningful for the document it was read from while that
+// node is still in it.
+class TNodeRef {
+ public:
+  TNodeRef() = default;
+  explicit TNodeRef(void* node) : node_(node) {}
+  void* get() const { return node_; }
+  explicit operator bool() const { return node_ != nullptr; }
+  friend bool operator==(TNodeRef a, TNodeRef b) { return a.node_ == b.node_; }
+
+ private:
+  void* node_ = nullptr;
+};
+
+// Statuses of GetInteger.
+inline constexpr int kIntegerOk = 0;
+inline constexpr int kIntegerEmpty = -1;
+inline constexpr int kIntegerInvalid = -2;
+inline constexpr int kIntegerNoNode = -3;
+
+class TQuickDom {
+ public:
+  TQuickDom();
+  ~TQuickDom();
+  TQuickDom(const TQuickDom&) = delete;
+  TQuickDom& operator=(const TQuickDom&) = delete;
+
+  // Loading and saving. LoadFromFile returns 0, or -1 when the file is
+  // missing, unreadable or not well-formed (the document is then empty).
+  // SaveToFile replaces the file atomically and durably; it returns 0 and
+  // throws std::runtime_error when the file cannot be written, leaving the
+  // document and the previous file intact.
+  int LoadFromFile(const std::string& path);
+  int SaveToFile(const std::string& path);
+  // The document as SaveToFile writes it (the encoded bytes of the file).
+  std::string SaveToString() const;
+
+  // Queries. An expression that cannot be parsed or evaluated, or that runs
+  // past the evaluation limit, matches nothing.
+  bool SelectNode(const std::string& xpath);
+  bool SelectNextNode(const std::string& xpath);
+
+  // Navigation.
+  bool SelectRoot();
+  bool SelectFirstChild();
+  bool SelectParent();
+  bool SelectSibling(const std::string& name);
+  bool SelectNextSibling(const std::string& name);
+
+  // Reading and editing at the cursor.
+  std::string GetText() const;
+  std::string GetSiblingText(const std::string& name);
+  int32_t GetInteger(int& status) const;
+  bool SetText(const std::string& text);
+  bool AddChild(const std::string& name);    // throws on an invalid name
+  bool AddSibling(const std::string& name);  // throws on an invalid name
+  // Appends a copy of the fragment's first element as the last child of the
+  // current node. On an ill-formed fragment ErrorText holds the parser's
+  // messages and std::runtime_error is thrown; nothing is appended.
+  int AppendFragment(const std::string& xml, std::string& ErrorText);
+  bool RemoveCurrent();
+
+  TNodeRef CurrentNode() const;
+  void SetCurrentNode(TNodeRef node);
+
+  // Applies the stylesheet file to the whole document (see quickdom_transform.cpp).
+  // parameters may be null. Throws std::runtime_error when the stylesheet
+  // cannot be read or parsed; other failures leave result empty and fill
+  // ErrorText, one message per line, each ended by CR LF.
+  void Transform(const std::string& stylesheet_path, const std::vector<std::string>* parameters,
+                 std::string& result, std::string& ErrorText);
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace pelorin
+
+#endif  // PELORIN_XML_QUICKDOM_H_
