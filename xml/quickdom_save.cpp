@@ -1,1 +1,272 @@
-// placeholder
+// TQuickDom: the store file format and the atomic, durable save.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include <iconv.h>
+
+#include "xml/quickdom.h"
+#include "xml/quickdom_impl.h"
+#include "xml/xml_escape.h"
+
+namespace pelorin {
+namespace {
+
+const char* Chars(const xmlChar* text) { return text ? reinterpret_cast<const char*>(text) : ""; }
+
+void AppendIndent(std::string& out, size_t depth) {
+  out += "\r\n";
+  out.append(2 * depth, ' ');
+}
+
+void AppendQualifiedName(std::string& out, const xmlNode* node) {
+  if (node->ns != nullptr && node->ns->prefix != nullptr) {
+    out += Chars(node->ns->prefix);
+    out += ':';
+  }
+  out += Chars(node->name);
+}
+
+void AppendAttributes(std::string& out, const xmlNode* element) {
+  for (const xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next) {
+    out += ns->prefix ? " xmlns:" : " xmlns";
+    out += Chars(ns->prefix);
+    out += "=\"";
+    AppendEscapedAttribute(out, Chars(ns->href));
+    out += '"';
+  }
+  for (const xmlAttr* attribute = element->properties; attribute != nullptr;
+       attribute = attribute->next) {
+    out += ' ';
+    AppendQualifiedName(out, reinterpret_cast<const xmlNode*>(attribute));
+    out += "=\"";
+    for (const xmlNode* part = attribute->children; part != nullptr; part = part->next) {
+      if (part->type == XML_TEXT_NODE) AppendEscapedAttribute(out, Chars(part->content));
+    }
+    out += '"';
+  }
+}
+
+bool StartsOnNewLine(const xmlNode* child) {
+  switch (child->type) {
+    case XML_ELEMENT_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE:
+      return true;
+    case XML_TEXT_NODE:
+      return child->prev != nullptr && child->prev->type == XML_COMMENT_NODE;
+    default:
+      return false;
+  }
+}
+
+void AppendNode(std::string& out, const xmlNode* node, size_t depth) {
+  switch (node->type) {
+    case XML_ELEMENT_NODE:
+      out += '<';
+      AppendQualifiedName(out, node);
+      AppendAttributes(out, node);
+      if (node->children == nullptr) {
+        out += "/>";
+        return;
+      }
+      out += '>';
+      for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+        if (StartsOnNewLine(child)) AppendIndent(out, depth + 1);
+        AppendNode(out, child, depth + 1);
+      }
+      if (node->last->type != XML_TEXT_NODE) AppendIndent(out, depth);
+      out += "</";
+      AppendQualifiedName(out, node);
+      out += '>';
+      return;
+    case XML_TEXT_NODE:
+      AppendEscapedText(out, Chars(node->content));
+      return;
+    case XML_CDATA_SECTION_NODE:
+      out += "<![CDATA[";
+      out += Chars(node->content);
+      out += "]]>";
+      return;
+    case XML_COMMENT_NODE:
+      out += "<!--";
+      out += Chars(node->content);
+      out += "-->";
+      return;
+    case XML_PI_NODE:
+      out += "<?";
+      out += Chars(node->name);
+      out += ' ';
+      out += Chars(node->content);
+      out += "?>";
+      return;
+    case XML_ENTITY_REF_NODE:
+      out += '&';
+      out += Chars(node->name);
+      out += ';';
+      return;
+    default:
+      return;  // document type nodes and the like are not part of a store
+  }
+}
+
+void AppendUtf16(std::string& out, uint32_t code, bool little_endian) {
+  auto unit = [&](uint32_t u) {
+    const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xFF);
+    out += little_endian ? low : high;
+    out += little_endian ? high : low;
+  };
+  if (code >= 0x10000) {
+    code -= 0x10000;
+    unit(0xD800 + (code >> 10));
+    unit(0xDC00 + (code & 0x3FF));
+  } else {
+    unit(code);
+  }
+}
+
+std::string EncodeUtf16(const std::string& utf8, bool little_endian) {
+  std::string out = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+  out.reserve(2 + 2 * utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    uint32_t code = lead;
+    size_t length = 1;
+    if (lead >= 0xF0) {
+      code = lead & 0x07, length = 4;
+    } else if (lead >= 0xE0) {
+      code = lead & 0x0F, length = 3;
+    } else if (lead >= 0xC0) {
+      code = lead & 0x1F, length = 2;
+    }
+    if (i + length > utf8.size()) length = 1, code = lead;
+    for (size_t k = 1; k < length; ++k) code = (code << 6) | (utf8[i + k] & 0x3F);
+    AppendUtf16(out, code, little_endian);
+    i += length;
+  }
+  return out;
+}
+
+// Only comments, processing instructions and CDATA sections can carry
+// characters beyond ASCII into the body; one that the encoding cannot hold
+// becomes "?".
+std::string EncodeSingleByte(const std::string& utf8, const std::string& encoding_name) {
+  iconv_t converter = iconv_open(encoding_name.c_str(), "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) converter = iconv_open("ISO-8859-1", "UTF-8");
+  std::string out;
+  out.reserve(utf8.size());
+  char* in = const_cast<char*>(utf8.data());
+  size_t in_left = utf8.size();
+  char buffer[4096];
+  while (in_left > 0) {
+    char* out_ptr = buffer;
+    size_t out_left = sizeof buffer;
+    const size_t done = iconv(converter, &in, &in_left, &out_ptr, &out_left);
+    out.append(buffer, static_cast<size_t>(out_ptr - buffer));
+    if (done == static_cast<size_t>(-1) && errno != E2BIG) {
+      out += '?';  // skip one whole UTF-8 sequence
+      size_t skip = 1;
+      while (skip < in_left && (static_cast<unsigned char>(in[skip]) & 0xC0) == 0x80) ++skip;
+      in += skip;
+      in_left -= skip;
+    }
+  }
+  iconv_close(converter);
+  return out;
+}
+
+[[noreturn]] void SaveFailed(const std::string& path, const char* step, int error) {
+  throw std::runtime_error("Could not save " + path + " (" + step + "): " + std::strerror(error));
+}
+
+void WriteAll(int fd, const std::string& bytes, const std::string& path) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) SaveFailed(path, "write", written < 0 ? errno : ENOSPC);
+    done += static_cast<size_t>(written);
+  }
+}
+
+// Owns a descriptor; the temporary file is removed unless the save completed.
+struct TTempFile {
+  std::string path;
+  int fd = -1;
+  bool keep = false;
+  ~TTempFile() {
+    if (fd >= 0) ::close(fd);
+    if (!keep && !path.empty()) ::unlink(path.c_str());
+  }
+};
+
+}  // namespace
+
+std::string SerializeStore(const TQuickDom::Impl& impl) {
+  std::string out;
+  if (!impl.declaration.empty()) out += "<?xml " + impl.declaration + "?>";
+  if (!impl.doc) return out;
+  for (const xmlNode* node = impl.doc->children; node != nullptr; node = node->next) {
+    if (node->type == XML_DTD_NODE) continue;
+    if (!out.empty()) out += "\r\n";
+    AppendNode(out, node, 0);
+  }
+  return out;
+}
+
+std::string EncodeStore(const std::string& utf8, TStoreEncoding encoding,
+                        const std::string& encoding_name) {
+  switch (encoding) {
+    case TStoreEncoding::kUtf8:
+      return "\xEF\xBB\xBF" + utf8;
+    case TStoreEncoding::kUtf16LE:
+      return EncodeUtf16(utf8, true);
+    case TStoreEncoding::kUtf16BE:
+      return EncodeUtf16(utf8, false);
+    case TStoreEncoding::kLatin1:
+      return EncodeSingleByte(utf8, "ISO-8859-1");
+    case TStoreEncoding::kAsciiCompatible:
+      return EncodeSingleByte(utf8, encoding_name);
+  }
+  return utf8;
+}
+
+std::string TQuickDom::SaveToString() const {
+  return EncodeStore(SerializeStore(*impl_), impl_->encoding, impl_->encoding_name);
+}
+
+int TQuickDom::SaveToFile(const std::string& path) {
+  const std::string bytes = SaveToString();
+  // Write a sibling file and rename it over the store: a crash at any moment
+  // leaves either the old or the new store, never a torn one.
+  TTempFile temp;
+  temp.path = path + ".saving";
+  mode_t mode = 0600;  // the user store holds passwords
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+  temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (temp.fd < 0) SaveFailed(path, "create", errno);
+  ::fchmod(temp.fd, mode);  // O_CREAT's mode is filtered by the umask and ignored for old files
+  WriteAll(temp.fd, bytes, path);
+  if (::fsync(temp.fd) != 0) SaveFailed(path, "fsync", errno);
+  const int fd = temp.fd;
+  temp.fd = -1;
+  if (::close(fd) != 0) SaveFailed(path, "close", errno);
+  if (::rename(temp.path.c_str(), path.c_str()) != 0) SaveFailed(path, "rename", errno);
+  temp.keep = true;
+  // The rename itself must reach the disk, or a crash may bring back the old file.
+  const size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    ::fsync(dir_fd);
+    ::close(dir_fd);
+  }
+  return 0;
+}
+
+}  // namespace pelorin

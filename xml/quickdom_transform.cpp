@@ -1,1 +1,132 @@
-// placeholder
+// TQuickDom::Transform: applies a stylesheet file to the whole document.
+#include <libxslt/transform.h>
+#include <libxslt/variables.h>
+#include <libxslt/xslt.h>
+#include <libxslt/xsltutils.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_set>
+
+#include "xml/quick_filter.h"
+#include "xml/quickdom.h"
+#include "xml/quickdom_impl.h"
+#include "xml/xml_library.h"
+
+namespace pelorin {
+namespace {
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string_view NameOf(std::string_view line) { return line.substr(0, line.find('=')); }
+
+// The value of a name is taken from the first line that carries that name in
+// any letter case, so a request field shadows what the caller appends later.
+std::string_view ValueFor(const std::vector<std::string>& lines, std::string_view name) {
+  for (const std::string& line : lines) {
+    const size_t equals = line.find('=');
+    if (EqualsIgnoringCase(std::string_view(line).substr(0, equals), name)) {
+      return equals == std::string::npos ? std::string_view() : std::string_view(line).substr(equals + 1);
+    }
+  }
+  return {};
+}
+
+bool IsParameterName(const std::string& name) {
+  return !name.empty() && xmlValidateQName(reinterpret_cast<const xmlChar*>(name.c_str()), 0) == 0;
+}
+
+// Values become XPath strings, never expressions. A name that no stylesheet
+// could declare is skipped, and a name is set once (the first line wins).
+void SetParameters(xsltTransformContext* context, const std::vector<std::string>& lines) {
+  std::unordered_set<std::string> done;
+  for (const std::string& line : lines) {
+    std::string name(NameOf(line));
+    if (!IsParameterName(name) || !done.insert(name).second) continue;
+    const std::string value(ValueFor(lines, name));
+    xsltQuoteOneUserParam(context, reinterpret_cast<const xmlChar*>(name.c_str()),
+                          reinterpret_cast<const xmlChar*>(value.c_str()));
+  }
+}
+
+// Stylesheets are the installation's own files: internal entities (such as
+// &nbsp; declared in the stylesheet) are allowed, the network never is.
+XmlPtr<xmlDoc> ReadStylesheetDocument(const std::string& path, std::string& errors) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("Cannot read stylesheet " + path);
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  const std::string bytes = std::move(buffer).str();
+  TXmlErrorCollector collector;
+  XmlPtr<xmlParserCtxt> parser(xmlNewParserCtxt());
+  if (!parser) throw std::runtime_error("Out of memory");
+  XmlPtr<xmlDoc> doc(xmlCtxtReadMemory(parser.get(), bytes.data(), static_cast<int>(bytes.size()),
+                                       path.c_str(), nullptr,
+                                       XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOCDATA));
+  if (doc && !parser->wellFormed) doc.reset();
+  errors = collector.Text();
+  if (!doc) throw std::runtime_error("Stylesheet " + path + " is not well-formed: " + errors);
+  return doc;
+}
+
+std::string WithCrLf(const std::string& messages) {
+  std::string out;
+  size_t start = 0;
+  while (start < messages.size()) {
+    size_t end = messages.find('\n', start);
+    if (end == std::string::npos) end = messages.size();
+    if (end > start) {  // libxslt ends some messages with an empty line
+      out.append(messages, start, end - start);
+      out += "\r\n";
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+void TQuickDom::Transform(const std::string& stylesheet_path,
+                          const std::vector<std::string>* parameters, std::string& result,
+                          std::string& ErrorText) {
+  result.clear();
+  ErrorText.clear();
+  std::string parse_messages;
+  XmlPtr<xmlDoc> sheet_doc = ReadStylesheetDocument(stylesheet_path, parse_messages);
+  if (!impl_->doc) throw std::runtime_error("There is no document to transform");
+
+  TXmlErrorCollector errors;
+  XmlPtr<xsltStylesheet> sheet(xsltParseStylesheetDoc(sheet_doc.get()));
+  if (!sheet) {
+    // Read but not usable as a stylesheet: reported like an error while applying.
+    ErrorText = WithCrLf(errors.Empty() ? "The stylesheet could not be compiled" : errors.Text());
+    return;
+  }
+  sheet_doc.release();  // adopted by the stylesheet
+
+  XmlPtr<xsltTransformContext> context(xsltNewTransformContext(sheet.get(), impl_->doc.get()));
+  if (!context) throw std::runtime_error("Out of memory");
+  if (parameters != nullptr) SetParameters(context.get(), *parameters);
+  XmlPtr<xmlDoc> output(
+      xsltApplyStylesheetUser(sheet.get(), impl_->doc.get(), nullptr, nullptr, nullptr, context.get()));
+  if (!output || context->state != XSLT_STATE_OK) {
+    ErrorText = WithCrLf(errors.Empty() ? "The transformation failed" : errors.Text());
+    return;
+  }
+  TQuickFilter filter;
+  filter.Collect(output.get());
+  result = filter.GetResult();
+}
+
+}  // namespace pelorin

@@ -69,6 +69,8 @@ void InitXmlLibrary() {
   });
 }
 
+void ReportXmlError(const std::string& message) { Deliver(message); }
+
 TXmlErrorCollector::TXmlErrorCollector() : previous_(current_collector) {
   // A thread that existed before InitXmlLibrary (or was created by code that
   // reset the handlers) still routes its messages here.

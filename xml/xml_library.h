@@ -14,6 +14,9 @@ namespace pelorin {
 // network). Safe to call more than once.
 void InitXmlLibrary();
 
+// Hands a message of our own to the collector active on this thread.
+void ReportXmlError(const std::string& message);
+
 // Collects the libxml2/libxslt messages raised on this thread while it lives.
 // Collectors nest: the innermost one receives the messages.
 class TXmlErrorCollector {

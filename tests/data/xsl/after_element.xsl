@@ -1,0 +1,8 @@
+<?xml version="1.0" encoding="UTF-8"?>
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:template match="/">
+    <a>1</a>
+    <xsl:text>tail</xsl:text>
+    <xsl:comment>c</xsl:comment>
+  </xsl:template>
+</xsl:stylesheet>

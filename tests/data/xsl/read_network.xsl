@@ -1,0 +1,6 @@
+<?xml version="1.0" encoding="UTF-8"?>
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:template match="/">
+    <html><xsl:value-of select="count(document('http://127.0.0.1:9/x.xml'))"/></html>
+  </xsl:template>
+</xsl:stylesheet>
