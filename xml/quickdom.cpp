@@ -9,7 +9,6 @@
 #include <charconv>
 #include <climits>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "xml/quickdom_impl.h"
@@ -31,13 +30,13 @@ void RefuseDoctype(void* context, const xmlChar* /*name*/, const xmlChar* /*exte
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) return false;
-  bytes = std::move(buffer).str();
-  return true;
+  const std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  bytes.resize(static_cast<size_t>(size));
+  in.seekg(0);
+  return static_cast<bool>(in.read(bytes.data(), size));
 }
 
 std::string UpperAscii(std::string text) {
@@ -185,7 +184,7 @@ XmlPtr<xmlDoc> ParseXmlText(const std::string& bytes, std::string& ErrorText) {
   }
   parser->sax->internalSubset = RefuseDoctype;  // each context owns its handler table
   doc.reset(xmlCtxtReadMemory(parser.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                              nullptr, XML_PARSE_NONET));
+                              nullptr, XML_PARSE_NONET | XML_PARSE_NOBLANKS));
   if (doc && !parser->wellFormed) doc.reset();
   ErrorText = errors.Text();
   if (!doc && ErrorText.empty()) ErrorText = "The text is not well-formed XML.\n";

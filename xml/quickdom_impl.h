@@ -49,10 +49,10 @@ XmlPtr<xmlDoc> ParseXmlText(const std::string& bytes, std::string& ErrorText);
 // store read back after a save is the tree that was saved.
 void RemoveFormattingWhitespace(xmlDoc* doc);
 
-// The document in the store file format, before encoding: a UTF-8 string
+// Appends the document in the store file format, before encoding: UTF-8
 // whose body is pure ASCII apart from comments, processing instructions and
 // CDATA sections.
-std::string SerializeStore(const TQuickDom::Impl& impl);
+void SerializeStore(const TQuickDom::Impl& impl, std::string& out);
 // Encodes the serialized store for its file (byte-order marks included).
 std::string EncodeStore(const std::string& utf8, TStoreEncoding encoding,
                         const std::string& encoding_name);

@@ -206,16 +206,15 @@ struct TTempFile {
 
 }  // namespace
 
-std::string SerializeStore(const TQuickDom::Impl& impl) {
-  std::string out;
+void SerializeStore(const TQuickDom::Impl& impl, std::string& out) {
+  const size_t start = out.size();
   if (!impl.declaration.empty()) out += "<?xml " + impl.declaration + "?>";
-  if (!impl.doc) return out;
+  if (!impl.doc) return;
   for (const xmlNode* node = impl.doc->children; node != nullptr; node = node->next) {
     if (node->type == XML_DTD_NODE) continue;
-    if (!out.empty()) out += "\r\n";
+    if (out.size() > start) out += "\r\n";
     AppendNode(out, node, 0);
   }
-  return out;
 }
 
 std::string EncodeStore(const std::string& utf8, TStoreEncoding encoding,
@@ -236,7 +235,14 @@ std::string EncodeStore(const std::string& utf8, TStoreEncoding encoding,
 }
 
 std::string TQuickDom::SaveToString() const {
-  return EncodeStore(SerializeStore(*impl_), impl_->encoding, impl_->encoding_name);
+  std::string out;
+  if (impl_->encoding == TStoreEncoding::kUtf8) {
+    out = "\xEF\xBB\xBF";  // the body is serialized straight after the mark, with no copy
+    SerializeStore(*impl_, out);
+    return out;
+  }
+  SerializeStore(*impl_, out);
+  return EncodeStore(out, impl_->encoding, impl_->encoding_name);
 }
 
 int TQuickDom::SaveToFile(const std::string& path) {

@@ -70,8 +70,8 @@ TEST_F(SaveTest, CommentsProcessingInstructionsAndCdata) {
 TEST_F(SaveTest, LoadThenSaveIsAFixedPoint) {
   const char* stores[] = {
       // Written by hand: LF line ends, tabs and odd indentation.
-      "<?xml version=\"1.0\"?>\n<xBase>\n\t<vCard>\n\t\t<FN>Ann</FN>\n      <NOTE>keep  two "
-      "spaces\n and this line</NOTE>\n\t</vCard>\n\n</xBase>\n",
+      ("<?xml version=\"1.0\"?>\n<xBase>\n\t<vCard>\n\t\t<FN>Ann</FN>\n      <NOTE>keep  two "
+       "spaces\n and this line</NOTE>\n\t</vCard>\n\n</xBase>\n"),
       // Mixed content and comments, where indentation meets data.
       "<r><a>x<b/>y<!--c-->z</a><a>  </a><a>lead\n    <b/>\n    </a></r>",
       "<r><!--only comment--></r>",
