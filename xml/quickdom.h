@@ -84,6 +84,10 @@ class TQuickDom {
   void Transform(const std::string& stylesheet_path, const std::vector<std::string>* parameters,
                  std::string& result, std::string& ErrorText);
 
+  // Compiled stylesheets are kept and reused until their file changes (on by
+  // default); off, every Transform reads and compiles the file again.
+  void SetStylesheetCaching(bool enabled);
+
   struct Impl;
 
  private:

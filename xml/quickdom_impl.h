@@ -4,6 +4,8 @@
 #define PELORIN_XML_QUICKDOM_IMPL_H_
 
 #include <cstdint>
+#include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,17 @@ struct TQuickDom::Impl {
   std::vector<xmlNode*> query_nodes;
   uint64_t query_generation = UINT64_MAX;
   size_t query_position = 0;  // index of the node SelectNode/SelectNextNode returned last
+
+  // Compiled stylesheets by path, reused while the file's identity, size and
+  // modification time stay the same.
+  struct TCachedStylesheet {
+    XmlPtr<xsltStylesheet> sheet;
+    uint64_t device = 0, inode = 0, size = 0;
+    timespec modified{};
+  };
+  std::map<std::string, TCachedStylesheet> stylesheets;
+  bool cache_stylesheets = true;
+  XmlPtr<xsltStylesheet> uncached_stylesheet;  // the last one compiled without caching
 
   void Touch() { ++generation; }
   // Evaluates xpath against the whole document; the result is cached until

@@ -4,6 +4,8 @@
 #include <libxslt/xslt.h>
 #include <libxslt/xsltutils.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -80,6 +82,62 @@ XmlPtr<xmlDoc> ReadStylesheetDocument(const std::string& path, std::string& erro
   return doc;
 }
 
+// Reads and compiles a stylesheet. Throws when the file cannot be read or is
+// not well-formed; returns null with `errors` filled when it is well-formed
+// XML but not a usable stylesheet.
+XmlPtr<xsltStylesheet> CompileStylesheet(const std::string& path, std::string& errors) {
+  std::string parse_messages;
+  XmlPtr<xmlDoc> sheet_doc = ReadStylesheetDocument(path, parse_messages);
+  TXmlErrorCollector collector;
+  XmlPtr<xsltStylesheet> sheet(xsltParseStylesheetDoc(sheet_doc.get()));
+  if (sheet) {
+    sheet_doc.release();  // adopted by the stylesheet
+  } else {
+    errors = collector.Empty() ? "The stylesheet could not be compiled" : collector.Text();
+  }
+  return sheet;
+}
+
+bool SameFile(const TQuickDom::Impl::TCachedStylesheet& entry, const struct stat& info) {
+  return entry.device == info.st_dev && entry.inode == info.st_ino &&
+         entry.size == static_cast<uint64_t>(info.st_size) &&
+         entry.modified.tv_sec == info.st_mtim.tv_sec &&
+         entry.modified.tv_nsec == info.st_mtim.tv_nsec;
+}
+
+// The compiled stylesheet for path, from the cache while the file is
+// unchanged. Throws when it cannot be read or parsed; null with `errors` when
+// it is not a usable stylesheet.
+xsltStylesheet* FindStylesheet(TQuickDom::Impl& impl, const std::string& path,
+                               std::string& errors) {
+  auto& cache = impl.stylesheets;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    cache.erase(path);
+    throw std::runtime_error("Cannot read stylesheet " + path);
+  }
+  auto found = cache.find(path);
+  if (found != cache.end() && SameFile(found->second, info)) return found->second.sheet.get();
+  XmlPtr<xsltStylesheet> sheet = CompileStylesheet(path, errors);
+  if (!sheet) {
+    cache.erase(path);  // a broken file gives its error on every request
+    return nullptr;
+  }
+  constexpr size_t kMaxCachedStylesheets = 64;
+  if (!impl.cache_stylesheets || (found == cache.end() && cache.size() >= kMaxCachedStylesheets)) {
+    // Uncached: kept alive until the next call, long enough for this transform.
+    impl.uncached_stylesheet = std::move(sheet);
+    return impl.uncached_stylesheet.get();
+  }
+  TQuickDom::Impl::TCachedStylesheet& entry = cache[path];
+  entry.sheet = std::move(sheet);
+  entry.device = info.st_dev;
+  entry.inode = info.st_ino;
+  entry.size = static_cast<uint64_t>(info.st_size);
+  entry.modified = info.st_mtim;
+  return entry.sheet.get();
+}
+
 std::string WithCrLf(const std::string& messages) {
   std::string out;
   size_t start = 0;
@@ -102,24 +160,21 @@ void TQuickDom::Transform(const std::string& stylesheet_path,
                           std::string& ErrorText) {
   result.clear();
   ErrorText.clear();
-  std::string parse_messages;
-  XmlPtr<xmlDoc> sheet_doc = ReadStylesheetDocument(stylesheet_path, parse_messages);
   if (!impl_->doc) throw std::runtime_error("There is no document to transform");
-
-  TXmlErrorCollector errors;
-  XmlPtr<xsltStylesheet> sheet(xsltParseStylesheetDoc(sheet_doc.get()));
-  if (!sheet) {
+  std::string compile_errors;
+  xsltStylesheet* sheet = FindStylesheet(*impl_, stylesheet_path, compile_errors);
+  if (sheet == nullptr) {
     // Read but not usable as a stylesheet: reported like an error while applying.
-    ErrorText = WithCrLf(errors.Empty() ? "The stylesheet could not be compiled" : errors.Text());
+    ErrorText = WithCrLf(compile_errors);
     return;
   }
-  sheet_doc.release();  // adopted by the stylesheet
 
-  XmlPtr<xsltTransformContext> context(xsltNewTransformContext(sheet.get(), impl_->doc.get()));
+  TXmlErrorCollector errors;
+  XmlPtr<xsltTransformContext> context(xsltNewTransformContext(sheet, impl_->doc.get()));
   if (!context) throw std::runtime_error("Out of memory");
   if (parameters != nullptr) SetParameters(context.get(), *parameters);
   XmlPtr<xmlDoc> output(
-      xsltApplyStylesheetUser(sheet.get(), impl_->doc.get(), nullptr, nullptr, nullptr, context.get()));
+      xsltApplyStylesheetUser(sheet, impl_->doc.get(), nullptr, nullptr, nullptr, context.get()));
   if (!output || context->state != XSLT_STATE_OK) {
     ErrorText = WithCrLf(errors.Empty() ? "The transformation failed" : errors.Text());
     return;
@@ -127,6 +182,11 @@ void TQuickDom::Transform(const std::string& stylesheet_path,
   TQuickFilter filter;
   filter.Collect(output.get());
   result = filter.GetResult();
+}
+
+void TQuickDom::SetStylesheetCaching(bool enabled) {
+  impl_->cache_stylesheets = enabled;
+  impl_->stylesheets.clear();
 }
 
 }  // namespace pelorin

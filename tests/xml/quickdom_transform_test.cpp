@@ -1,6 +1,8 @@
 // Rendering a store through a stylesheet: markup or text results, string
 // parameters, and how failures are reported.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -111,6 +113,64 @@ TEST_F(TransformTest, StylesheetsCannotWriteFilesOrUseTheNetwork) {
   EXPECT_FALSE(errors.empty());
   dom_.Transform(Sheet("read_network.xsl"), nullptr, result, errors);
   EXPECT_TRUE(result.empty() || result == "<html>0</html>") << result;
+}
+
+}  // namespace
+}  // namespace pelorin::testing
+
+namespace pelorin::testing {
+namespace {
+
+// A stylesheet that writes one word, so tests can tell versions apart.
+std::string WordSheet(const std::string& word) {
+  return "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+         "<xsl:output method=\"text\"/><xsl:template match=\"/\">" + word +
+         "</xsl:template></xsl:stylesheet>";
+}
+
+class StylesheetCacheTest : public DomTest {
+ protected:
+  void SetUp() override { Load("<r/>"); }
+  std::string Render() {
+    std::string result, errors;
+    dom_.Transform(sheet_, nullptr, result, errors);
+    return errors.empty() ? result : "error";
+  }
+  // Rewrites the file in place with a different modification time, the way
+  // an editor saving over it does.
+  void Rewrite(const std::string& content, long seconds) {
+    WriteFile(sheet_, content);
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, sheet_.c_str(), times, 0));
+  }
+  const std::string sheet_ = dir_.File("page.htm.xsl");
+};
+
+TEST_F(StylesheetCacheTest, ChangedFileIsUsedFromTheNextRequestOn) {
+  for (bool caching : {true, false}) {
+    dom_.SetStylesheetCaching(caching);
+    Rewrite(WordSheet("one"), 1000);
+    EXPECT_EQ("one", Render());
+    EXPECT_EQ("one", Render());
+    Rewrite(WordSheet("two"), 2000);  // same size, new time
+    EXPECT_EQ("two", Render());
+    const std::string replacement = dir_.File("new.xsl");
+    WriteFile(replacement, WordSheet("three"));
+    ASSERT_EQ(0, ::rename(replacement.c_str(), sheet_.c_str()));  // replaced by rename
+    EXPECT_EQ("three", Render());
+  }
+}
+
+TEST_F(StylesheetCacheTest, BrokenOrMissingFileGivesItsErrorEveryTime) {
+  Rewrite(WordSheet("good"), 1000);
+  EXPECT_EQ("good", Render());
+  Rewrite("<xsl:stylesheet", 2000);
+  EXPECT_THROW(Render(), std::runtime_error);
+  EXPECT_THROW(Render(), std::runtime_error);
+  Rewrite(WordSheet("again"), 3000);
+  EXPECT_EQ("again", Render());
+  std::filesystem::remove(sheet_);
+  EXPECT_THROW(Render(), std::runtime_error);
 }
 
 }  // namespace
