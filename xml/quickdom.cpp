@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "xml/quickdom_impl.h"
+#include "xml/whitespace_filter.h"
 #include "xml/xml_library.h"
 
 namespace pelorin {
@@ -128,9 +129,13 @@ void NormalizeElement(xmlNode* element, size_t depth) {
   xmlNode* child = element->children;
   while (child != nullptr) {
     xmlNode* next = child->next;
-    if (IsTextNode(child)) {
-      // The exact inverse of what the writer adds around markup.
-      std::string text = child->content ? reinterpret_cast<const char*>(child->content) : "";
+    if (IsTextNode(child) && IsWhitespaceOnly(child->content)) {
+      // By far the most common case: indentation between elements.
+      xmlUnlinkNode(child);
+      xmlFreeNode(child);
+    } else if (IsTextNode(child)) {
+      // Mixed content: take off exactly what the writer adds around markup.
+      std::string text = reinterpret_cast<const char*>(child->content);
       bool changed = false;
       if (IsMarkupNode(next)) changed |= StripIndent(text, 2 * (depth + 1), true);
       if (child->prev != nullptr && child->prev->type == XML_COMMENT_NODE) {
@@ -183,8 +188,9 @@ XmlPtr<xmlDoc> ParseXmlText(const std::string& bytes, std::string& ErrorText) {
     return doc;
   }
   parser->sax->internalSubset = RefuseDoctype;  // each context owns its handler table
+  TWhitespaceFilter whitespace(parser.get());
   doc.reset(xmlCtxtReadMemory(parser.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                              nullptr, XML_PARSE_NONET | XML_PARSE_NOBLANKS));
+                              nullptr, XML_PARSE_NONET));
   if (doc && !parser->wellFormed) doc.reset();
   ErrorText = errors.Text();
   if (!doc && ErrorText.empty()) ErrorText = "The text is not well-formed XML.\n";

@@ -76,6 +76,8 @@ TEST_F(SaveTest, LoadThenSaveIsAFixedPoint) {
       "<r><a>x<b/>y<!--c-->z</a><a>  </a><a>lead\n    <b/>\n    </a></r>",
       "<r><!--only comment--></r>",
       "<r>text<![CDATA[cd]]><e/></r>",
+      // Text that the parser delivers in pieces around line ends.
+      "<r><v>  ns*<FN>\t\r\n    Ann</FN></v><n> \r\nabc\r\n </n><c>&#10;<d/></c></r>",
   };
   for (const char* store : stores) {
     Load(store);
@@ -95,6 +97,26 @@ TEST_F(SaveTest, HandWrittenIndentationIsNotData) {
   EXPECT_EQ("", dom_.GetText());
   ASSERT_TRUE(dom_.SelectFirstChild());
   EXPECT_EQ("Ann", dom_.GetText());
+}
+
+TEST_F(SaveTest, WhiteSpaceThatIsDataSurvives) {
+  const struct {
+    const char* store;
+    const char* xpath;
+    const char* text;
+  } cases[] = {
+      {"<r><FN>\t\r\n    Ann</FN></r>", "r/FN", "\t\n    Ann"},
+      {"<r><N> \r\nabc\r\n </N></r>", "r/N", " \nabc\n "},
+      {"<r><E>   </E></r>", "r/E", "   "},         // white space alone is the element's text
+      {"<r><E>&#10;</E></r>", "r/E", "\n"},
+      {"<r><M> a <b/> c </M></r>", "r/M", " a  c "},  // mixed content keeps its blanks
+      {"<r><C><![CDATA[x]]>  </C></r>", "r/C", "  "},
+  };
+  for (const auto& c : cases) {
+    Load(c.store);
+    ASSERT_TRUE(dom_.SelectNode(c.xpath)) << c.store;
+    EXPECT_EQ(c.text, dom_.GetText()) << c.store;
+  }
 }
 
 TEST_F(SaveTest, EncodingOfTheLoadedFileIsKept) {
