@@ -1,0 +1,4 @@
+# vCard converter: whole uploads through the single-pass reader, and the
+# quoted-printable decoder alone.
+pelorin_fuzz_target(vcard_upload_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/vcard_upload_fuzz.cpp pelorin_vcard)
+pelorin_fuzz_target(vcard_qp_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/vcard_qp_fuzz.cpp pelorin_vcard)

@@ -1,0 +1,131 @@
+// Cutting cards from a line list and reading their lines.
+#include "vcard/vcard2xml.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/vcard/vcard_test_util.h"
+
+namespace pelorin {
+namespace {
+
+using test::Card;
+using test::ConvertFirstCard;
+using test::Record;
+using TLines = std::vector<std::string>;
+
+TEST(ConvertNextCardTest, NoCardStartEmptiesTheList) {
+  TLines lines = {"FN:a", "END:VCARD", "BEGIN: VCARD", "BEGIN:VCARDS"};
+  TvCard2XML converter;
+  EXPECT_EQ("", converter.ConvertNextCard(lines));
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ("", converter.ConvertNextCard(lines));
+}
+
+TEST(ConvertNextCardTest, StartLineMatchedTrimmedAndInAnyCase) {
+  for (const char* start : {"BEGIN:VCARD", "begin:vcard", "  BEGIN:vCard \t", "\x01"
+                            "BEGIN:VCARD"}) {
+    TLines lines = {start, "FN:a", "END:VCARD"};
+    TvCard2XML converter;
+    EXPECT_EQ(Record("<FN>a</FN>"), converter.ConvertNextCard(lines)) << start;
+  }
+}
+
+TEST(ConvertNextCardTest, RemovesLinesUpToTheCardEndOnly) {
+  TLines lines = {"From: x", "--b", "BEGIN:VCARD", "FN:a", "end:vCard \t", "junk",
+                  "BEGIN:VCARD", "FN:b", "END:VCARD", "after"};
+  TvCard2XML converter;
+  EXPECT_EQ(Record("<FN>a</FN>"), converter.ConvertNextCard(lines));
+  EXPECT_EQ((TLines{"junk", "BEGIN:VCARD", "FN:b", "END:VCARD", "after"}), lines);
+  EXPECT_EQ(Record("<FN>b</FN>"), converter.ConvertNextCard(lines));
+  EXPECT_EQ(TLines{"after"}, lines);
+  EXPECT_EQ("", converter.ConvertNextCard(lines));
+  EXPECT_TRUE(lines.empty());
+}
+
+TEST(ConvertNextCardTest, CardWithoutEndRunsToTheLastLine) {
+  TLines lines = {"BEGIN:VCARD", "FN:a", "", "TEL:1"};
+  TvCard2XML converter;
+  EXPECT_EQ(Record("<FN>a</FN><TEL><NUMBER>1</NUMBER><VOICE/></TEL>"),
+            converter.ConvertNextCard(lines));
+  EXPECT_TRUE(lines.empty());
+}
+
+TEST(ConvertNextCardTest, CardLinesSkipEmptyLinesKeepBlankOnes) {
+  TLines lines = {"BEGIN:VCARD", "", "FN:a", " ", "END:VCARD"};
+  TvCard2XML converter;
+  converter.ConvertNextCard(lines);
+  EXPECT_EQ((TLines{"BEGIN:VCARD", "FN:a", " ", "END:VCARD"}), converter.CardLines);
+}
+
+TEST(ConvertNextCardTest, EmbeddedCardEndsTheOuterCard) {
+  TLines lines = {"BEGIN:VCARD", "FN:outer", "AGENT:", "BEGIN:VCARD", "FN:inner", "END:VCARD",
+                  "TEL:1", "END:VCARD"};
+  TvCard2XML converter;
+  EXPECT_EQ(Record("<FN>outer</FN><FN>inner</FN>"), converter.ConvertNextCard(lines));
+  EXPECT_EQ((TLines{"TEL:1", "END:VCARD"}), lines);
+  EXPECT_EQ("", converter.ConvertNextCard(lines));  // the rest is outside any card
+}
+
+TEST(ConvertNextCardTest, FreshCardLinesOnEveryCall) {
+  TLines lines = {"BEGIN:VCARD", "FN:a", "END:VCARD", "BEGIN:VCARD", "END:VCARD"};
+  TvCard2XML converter;
+  converter.ConvertNextCard(lines);
+  EXPECT_EQ(Record(""), converter.ConvertNextCard(lines));
+  EXPECT_EQ((TLines{"BEGIN:VCARD", "END:VCARD"}), converter.CardLines);
+}
+
+TEST(ConvertCardTest, NamesRecognisedInAnyCaseButNotWithBlanks) {
+  const struct { const char* line; const char* written; } cases[] = {
+      {"tel;work:123", "<TEL><NUMBER>123</NUMBER><WORK/><VOICE/></TEL>"},
+      {"Fn:a", "<FN>a</FN>"},
+      {"FN :Ann", ""},
+      {" FN:Ann", ""},
+      {"FNX:Ann", ""},
+      {"BEGIN:VCARD", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Record(c.written), ConvertFirstCard(Card(c.line))) << c.line;
+}
+
+TEST(ConvertCardTest, FoldedLinesOf21AreTrimmedAndJoined) {
+  EXPECT_EQ(Record("<NOTE>abcdef</NOTE>"), ConvertFirstCard(Card("NOTE:abc\r\n def")));
+  EXPECT_EQ(Record("<NOTE>abcdefg</NOTE>"), ConvertFirstCard(Card("NOTE:abc\r\n\tdef \r\n  g")));
+  // Continuations of an unknown property are lines of their own, producing nothing.
+  EXPECT_EQ(Record("<FN>a</FN>"), ConvertFirstCard(Card("X-A:1\r\n 2\r\nFN:a")));
+  // An empty line is no continuation and does not break one.
+  EXPECT_EQ(Record("<NOTE>ab</NOTE>"), ConvertFirstCard(Card("NOTE:a\r\n\r\n b")));
+}
+
+TEST(ConvertCardTest, QuotedPrintableJoinsLinesWithoutColon) {
+  EXPECT_EQ(Record("<NOTE>line one line two end</NOTE>"),
+            ConvertFirstCard(Card("NOTE;ENCODING=QUOTED-PRINTABLE:line one =\r\n"
+                                  "line two =\r\n   end")));
+  // A hard line break stays, as CR LF.
+  EXPECT_EQ(Record("<NOTE>a\r\nb</NOTE>"),
+            ConvertFirstCard(Card("NOTE;QUOTED-PRINTABLE:a=0D=0A=\r\nb")));
+  // A line holding ":" ends the value and is read as a line of its own.
+  EXPECT_EQ(Record("<NOTE>a\r\nb</NOTE><TEL><NUMBER>1</NUMBER><VOICE/></TEL>"),
+            ConvertFirstCard(Card("NOTE;QUOTED-PRINTABLE:a\r\nb\r\nTEL:1")));
+  // Empty lines vanish before the join.
+  EXPECT_EQ(Record("<NOTE>ab</NOTE>"),
+            ConvertFirstCard(Card("NOTE;QUOTED-PRINTABLE:a=\r\n\r\nb")));
+  // Detection is on the header in any case, whatever the property.
+  EXPECT_EQ(Record("<FN>a=b</FN>"), ConvertFirstCard(Card("FN;encoding=quoted-printable:a=3Db")));
+  EXPECT_EQ(Record("<FN>x</FN>"), ConvertFirstCard(Card("X-Q;QUOTED-PRINTABLE:a=\r\nb\r\nFN:x")));
+}
+
+TEST(ConvertCardTest, EndLineStopsAQuotedPrintableValue) {
+  TLines lines = {"BEGIN:VCARD", "NOTE;QUOTED-PRINTABLE:a=", "END:VCARD", "BEGIN:VCARD",
+                  "FN:b", "END:VCARD"};
+  TvCard2XML converter;
+  EXPECT_EQ(Record("<NOTE>a</NOTE>"), converter.ConvertNextCard(lines));
+  EXPECT_EQ(Record("<FN>b</FN>"), converter.ConvertNextCard(lines));
+}
+
+TEST(ConvertCardTest, LineWithoutColonHasNoParameters) {
+  EXPECT_EQ(Record("<TEL><NUMBER>WORK</NUMBER><VOICE/></TEL>"),
+            ConvertFirstCard(Card("TEL;WORK")));
+  EXPECT_EQ(Record("<NOTE>a;b</NOTE>"), ConvertFirstCard(Card("NOTE;a;b")));
+}
+
+}  // namespace
+}  // namespace pelorin

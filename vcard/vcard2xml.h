@@ -1,0 +1,44 @@
+// TvCard2XML cuts the next card out of vCard text and converts it into the
+// XML of one `vCard` record (UTF-8, always well-formed). One object serves
+// one thread; it may convert any number of cards.
+#ifndef PELORIN_VCARD_VCARD2XML_H_
+#define PELORIN_VCARD_VCARD2XML_H_
+
+#include <string>
+#include <vector>
+
+#include "vcard/charset.h"
+#include "vcard/upload_text.h"
+
+namespace pelorin {
+
+class TvCard2XML {
+ public:
+  TvCard2XML();
+  ~TvCard2XML();
+  TvCard2XML(const TvCard2XML&) = delete;
+  TvCard2XML& operator=(const TvCard2XML&) = delete;
+
+  // Cuts the next card from the front of `lines` and returns its record XML.
+  // The card starts at the first line that reads BEGIN:VCARD (blanks around
+  // it, any case, a UTF-8 byte-order mark in front) and ends at the first
+  // END:VCARD after it, or at the last line. The lines before the card and
+  // the card's own lines are removed; without a card start the list is
+  // emptied and the result is empty.
+  std::string ConvertNextCard(std::vector<std::string>& lines);
+  // The same over the lines a cursor has not yet handed out.
+  std::string ConvertNextCard(TLineCursor& cursor);
+
+  // Converts CardLines into "<vCard>" ... "</vCard>".
+  std::string ConvertCard();
+
+  // The non-empty lines of the card being converted, from its start line on.
+  std::vector<std::string> CardLines;
+
+ private:
+  TCharsetConverter charsets_;
+};
+
+}  // namespace pelorin
+
+#endif  // PELORIN_VCARD_VCARD2XML_H_
