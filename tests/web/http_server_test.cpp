@@ -1,0 +1,348 @@
+// Black-box tests of THttpServer: raw sockets on 127.0.0.1 send requests and read
+// back the exact bytes the server writes before it closes.
+#include "web/http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace pelorin {
+namespace {
+
+using namespace std::chrono_literals;
+
+class TClientSocket {
+ public:
+  explicit TClientSocket(std::uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    // A server that neither answers nor closes fails the test instead of hanging it.
+    timeval timeout{10, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~TClientSocket() { close(fd_); }
+  TClientSocket(const TClientSocket&) = delete;
+  TClientSocket& operator=(const TClientSocket&) = delete;
+
+  bool Connected() const { return connected_; }
+  void Send(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (sent <= 0) return;  // the server may close early; the reply tells the rest
+      bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+  }
+  void ShutdownSending() { shutdown(fd_, SHUT_WR); }
+
+  // Everything up to the server's close; "<timeout>" appended when it never closed.
+  std::string ReadUntilClose() {
+    std::string received;
+    char chunk[4096];
+    while (true) {
+      const ssize_t count = recv(fd_, chunk, sizeof chunk, 0);
+      if (count > 0) {
+        received.append(chunk, static_cast<std::size_t>(count));
+        continue;
+      }
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) received += "<timeout>";
+      return received;
+    }
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+std::string Exchange(std::uint16_t port, std::string_view request, bool close_sending = false) {
+  TClientSocket client(port);
+  EXPECT_TRUE(client.Connected());
+  client.Send(request);
+  if (close_sending) client.ShutdownSending();
+  return client.ReadUntilClose();
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string joined;
+  for (const auto& item : items) joined += "[" + item + "]";
+  return joined;
+}
+
+// Echoes what the dispatcher would see, so each test can check the request fields.
+void EchoRequest(RequestInfo& request, ResponseInfo& response) {
+  response.BodyType = "text/plain";
+  response.Body = request.Method + "|" + request.Path + "|" + request.Protocol + "|" + request.HostName + "|" +
+                  request.PeerAddress + "|" + request.UserName + "|" + request.Password + "|" + request.RawParams +
+                  "|" + Joined(request.FormFields);
+}
+
+std::string PlainResponse(std::string_view body) {
+  return "HTTP/1.1 200 OK\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/plain\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
+}
+
+class HttpServerTest : public testing::Test {
+ protected:
+  THttpServer& Start(THttpServer::THandler handler, THttpServerLimits limits = {}) {
+    server_ = std::make_unique<THttpServer>(
+        [this, handler = std::move(handler)](RequestInfo& request, ResponseInfo& response) {
+          ++handler_calls_;
+          handler(request, response);
+        },
+        limits);
+    EXPECT_TRUE(server_->Activate(0)) << server_->ErrorText();
+    EXPECT_NE(0, server_->Port());
+    return *server_;
+  }
+  std::uint16_t Port() const { return server_->Port(); }
+
+  std::atomic<int> handler_calls_{0};
+  std::unique_ptr<THttpServer> server_;
+};
+
+TEST_F(HttpServerTest, GetReachesHandlerAndIsAnsweredExactly) {
+  Start(EchoRequest);
+  const std::string reply = Exchange(Port(),
+                                     "GET /pelorin/list.htm?a=1&b=x%26y HTTP/1.1\r\nHost: book:9555\r\n"
+                                     "Authorization: Basic dXNlcjpwOmFzcw==\r\n\r\n");
+  EXPECT_EQ(PlainResponse("GET|/pelorin/list.htm|HTTP/1.1|book:9555|127.0.0.1|user|p:ass|a=1&b=x%26y|[a=1][b=x&y]"),
+            reply);
+}
+
+TEST_F(HttpServerTest, LowerCaseMethodIsUpperCased) {
+  Start(EchoRequest);
+  EXPECT_EQ(PlainResponse("GET|/a|HTTP/1.0||127.0.0.1||||"), Exchange(Port(), "get /a HTTP/1.0\r\n\r\n"));
+}
+
+TEST_F(HttpServerTest, TargetsReachHandlerAsPaths) {
+  Start([](RequestInfo& request, ResponseInfo& response) { response.Body = request.Path + "|" + request.HostName; });
+  const struct { const char* target; const char* want; } cases[] = {
+      {"\\pelorin\\index.htm", "/pelorin/index.htm|"},
+      {"http://book:8080/a/b?x=1", "/a/b|book:8080"},
+      {"a/b#c", "/a/b|"},
+      {"/%2e%2e/x%20y", "/%2e%2e/x%20y|"},
+      {"*", "*|"},
+  };
+  for (const auto& c : cases) {
+    const std::string reply = Exchange(Port(), std::string("GET ") + c.target + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(c.want, reply.substr(std::min(reply.size(), reply.find("\r\n\r\n") + 4))) << c.target;
+  }
+}
+
+TEST_F(HttpServerTest, PostBodyIsJoinedWithQuery) {
+  Start(EchoRequest);
+  const std::string reply =
+      Exchange(Port(), "POST /x.htm?q=2 HTTP/1.1\r\nContent-Length: 17\r\n\r\nCommand=insert&X=");
+  EXPECT_EQ(PlainResponse("POST|/x.htm|HTTP/1.1||127.0.0.1|||Command=insert&X=\r\nq=2|[Command=insert][X=\r\nq=2]"),
+            reply);
+}
+
+TEST_F(HttpServerTest, PostWithoutLengthReadsUntilPeerCloses) {
+  Start(EchoRequest);
+  const std::string reply = Exchange(Port(), "POST / HTTP/1.1\r\n\r\na=1&b=2", /*close_sending=*/true);
+  EXPECT_EQ(PlainResponse("POST|/|HTTP/1.1||127.0.0.1|||a=1&b=2|[a=1][b=2]"), reply);
+}
+
+TEST_F(HttpServerTest, ChunkedPostBodyIsDecoded) {
+  Start(EchoRequest);
+  const std::string reply =
+      Exchange(Port(), "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\na=1\r\n4\r\n&b=2\r\n0\r\n\r\n");
+  EXPECT_EQ(PlainResponse("POST|/|HTTP/1.1||127.0.0.1|||a=1&b=2|[a=1][b=2]"), reply);
+}
+
+TEST_F(HttpServerTest, HeadGetsHeadersWithoutBody) {
+  Start(EchoRequest);
+  const std::string body = "HEAD|/a|HTTP/1.1||127.0.0.1||||";
+  const std::string full = PlainResponse(body);
+  EXPECT_EQ(full.substr(0, full.size() - body.size()), Exchange(Port(), "HEAD /a HTTP/1.1\r\n\r\n"));
+}
+
+TEST_F(HttpServerTest, ChallengeAndRedirectFromHandler) {
+  Start([](RequestInfo& request, ResponseInfo& response) {
+    response.AddRawHeader("Cache-Control: max-age=0");
+    if (request.Path == "/logout") return response.RedirectTo("../pelorin/index.htm");
+    response.Realm = "Please select your account.";
+    response.Body = "Account required.";
+  });
+  EXPECT_EQ(
+      "HTTP/1.1 401 Unauthorized\r\nCache-Control: max-age=0\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/html\r\n"
+      "Content-Length: 17\r\nWWW-Authenticate: Basic realm=\"Please select your account.\"\r\n\r\nAccount required.",
+      Exchange(Port(), "GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(
+      "HTTP/1.1 302 Moved Temporarily\r\nCache-Control: max-age=0\r\nLocation: ../pelorin/index.htm\r\n"
+      "Server: Pelorin/1.0.1\r\nContent-Type: text/html\r\n\r\n",
+      Exchange(Port(), "GET /logout HTTP/1.1\r\n\r\n"));
+}
+
+TEST_F(HttpServerTest, HandlerFailureIsAnswered500WithMessage) {
+  Start([](RequestInfo&, ResponseInfo& response) {
+    response.AddRawHeader("Cache-Control: max-age=0");
+    throw std::runtime_error("Account store unreadable");
+  });
+  EXPECT_EQ(
+      "HTTP/1.1 500 Internal Server Error\r\nCache-Control: max-age=0\r\nServer: Pelorin/1.0.1\r\n"
+      "Content-Type: text/html\r\nContent-Length: 24\r\n\r\nAccount store unreadable",
+      Exchange(Port(), "GET / HTTP/1.1\r\n\r\n"));
+}
+
+TEST_F(HttpServerTest, ClosedWithoutResponse) {
+  Start(EchoRequest);
+  for (const std::string& request : std::vector<std::string>{
+           "GET/index.htm\r\n\r\n",                                 // no space in the request line
+           "PUT /a HTTP/1.1\r\nContent-Length: 1\r\n\r\nx",          // method not served
+           "DELETE /a HTTP/1.1\r\n\r\n",
+           "GET /a HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n",      // not Basic
+           "GET /a HTTP/1.1\r\nContent-Length: 1x\r\n\r\n",          // unreadable length
+           "GET /a HTTP/1.1\r\nX: " + std::string(70000, 'x') + "\r\n\r\n",  // over the header limit
+       }) {
+    EXPECT_EQ("", Exchange(Port(), request)) << request;
+  }
+  EXPECT_EQ(0, handler_calls_.load());
+}
+
+TEST_F(HttpServerTest, RequestsOverlapInTheHandler) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  Start([&](RequestInfo&, ResponseInfo& response) {
+    std::unique_lock lock(mutex);
+    ++inside;
+    changed.notify_all();
+    // Each request waits for the other to arrive: one at a time, both would time out.
+    const bool met = changed.wait_for(lock, 10s, [&] { return inside >= 2; });
+    response.Body = met ? "together" : "alone";
+  });
+  auto first = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /1 HTTP/1.1\r\n\r\n"); });
+  auto second = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /2 HTTP/1.1\r\n\r\n"); });
+  const std::string want =
+      "HTTP/1.1 200 OK\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/html\r\nContent-Length: 8\r\n\r\ntogether";
+  EXPECT_EQ(want, first.get());
+  EXPECT_EQ(want, second.get());
+}
+
+TEST_F(HttpServerTest, BodyOverLimitIsAnswered413) {
+  THttpServerLimits limits;
+  limits.BodyLimit = 16;
+  Start(EchoRequest, limits);
+  const std::string too_large =
+      "HTTP/1.1 413 Payload Too Large\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/plain\r\n"
+      "Content-Length: 23\r\n\r\nRequest body too large.";
+  EXPECT_EQ(too_large, Exchange(Port(), "POST / HTTP/1.1\r\nContent-Length: 17\r\n\r\n"));  // declared
+  EXPECT_EQ(too_large, Exchange(Port(), "POST / HTTP/1.1\r\n\r\n" + std::string(4000, 'a'), true));
+  EXPECT_EQ(too_large, Exchange(Port(), "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                        "10\r\naaaaaaaaaaaaaaaa\r\n1\r\na\r\n0\r\n\r\n"));
+  EXPECT_EQ(0, handler_calls_.load());
+  const std::string at_limit = "a=aaaaaaaaaaaaaa";
+  EXPECT_EQ(PlainResponse("POST|/|HTTP/1.1||127.0.0.1|||" + at_limit + "|[" + at_limit + "]"),
+            Exchange(Port(), "POST / HTTP/1.1\r\nContent-Length: 16\r\n\r\n" + at_limit));
+}
+
+TEST_F(HttpServerTest, IdleConnectionIsClosedAfterReadTimeout) {
+  THttpServerLimits limits;
+  limits.ReadTimeout = 200ms;
+  Start(EchoRequest, limits);
+  TClientSocket idle(Port());
+  ASSERT_TRUE(idle.Connected());
+  EXPECT_EQ("", idle.ReadUntilClose());  // closed by the server, well before the client's 10 s
+  TClientSocket trickling(Port());
+  trickling.Send("GET / HT");
+  EXPECT_EQ("", trickling.ReadUntilClose());
+  EXPECT_EQ(0, handler_calls_.load());
+}
+
+TEST_F(HttpServerTest, ConnectionsBeyondCapWaitTheirTurn) {
+  THttpServerLimits limits;
+  limits.MaxConnections = 1;
+  Start(EchoRequest, limits);
+  auto holder = std::make_unique<TClientSocket>(Port());
+  ASSERT_TRUE(holder->Connected());
+  auto waiting = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /w HTTP/1.1\r\n\r\n"); });
+  holder.reset();
+  EXPECT_EQ(PlainResponse("GET|/w|HTTP/1.1||127.0.0.1||||"), waiting.get());
+}
+
+TEST_F(HttpServerTest, DeactivateLetsTheRequestInFlightFinish) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false;
+  bool released = false;
+  std::atomic<bool> handler_done{false};
+  THttpServer& server = Start([&](RequestInfo&, ResponseInfo& response) {
+    std::unique_lock lock(mutex);
+    entered = true;
+    changed.notify_all();
+    changed.wait_for(lock, 10s, [&] { return released; });
+    response.Body = "finished";
+    handler_done = true;
+  });
+  const std::uint16_t port = Port();
+  auto in_flight = std::async(std::launch::async, [&] { return Exchange(port, "GET / HTTP/1.1\r\n\r\n"); });
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return entered; }));
+  }
+  auto deactivation = std::async(std::launch::async, [&] {
+    server.Deactivate();
+    return handler_done.load();
+  });
+  // Once connections are refused, Deactivate is under way; it must still be waiting.
+  bool refused = false;
+  for (int attempt = 0; attempt < 1000 && !refused; ++attempt) {
+    refused = !TClientSocket(port).Connected();
+    if (!refused) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_NE(std::future_status::ready, deactivation.wait_for(0s));
+  {
+    std::lock_guard lock(mutex);
+    released = true;
+  }
+  changed.notify_all();
+  EXPECT_TRUE(deactivation.get());
+  EXPECT_EQ("HTTP/1.1 200 OK\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/html\r\nContent-Length: 8\r\n\r\nfinished",
+            in_flight.get());
+  EXPECT_EQ(0, server.Port());
+}
+
+TEST_F(HttpServerTest, LifecycleCalls) {
+  THttpServer& server = Start(EchoRequest);
+  EXPECT_FALSE(server.Activate(0));  // already active
+  EXPECT_FALSE(server.ErrorText().empty());
+
+  THttpServer rival(EchoRequest);
+  EXPECT_FALSE(rival.Activate(server.Port()));  // the port is taken
+  EXPECT_NE(std::string::npos, rival.ErrorText().find(std::to_string(server.Port())));
+  EXPECT_EQ(0, rival.Port());
+  rival.Deactivate();  // never active: nothing to do
+
+  server.Deactivate();
+  server.Deactivate();
+  EXPECT_EQ(0, server.Port());
+  ASSERT_TRUE(server.Activate(0)) << server.ErrorText();  // a stopped server starts again
+  EXPECT_EQ(PlainResponse("GET|/|HTTP/1.1||127.0.0.1||||"), Exchange(server.Port(), "GET / HTTP/1.1\r\n\r\n"));
+}
+
+}  // namespace
+}  // namespace pelorin

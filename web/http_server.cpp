@@ -1,0 +1,476 @@
+#include "web/http_server.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <iterator>
+#include <limits>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include "web/request_reader.h"
+#include "web/response_writer.h"
+
+namespace pelorin {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using boost::system::error_code;
+
+// All socket work runs on one I/O thread (so connections need no strands); each
+// handler call gets a thread of its own. Connections are counted so that the
+// accept loop can pause at the cap and Deactivate can wait for the last one.
+class THttpServer::Impl {
+ public:
+  Impl(THandler handler, THttpServerLimits limits) : handler_(std::move(handler)), limits_(limits) {}
+  ~Impl() { Deactivate(); }
+
+  bool Activate(std::uint16_t port);
+  void Deactivate();
+  std::uint16_t Port() const { return port_.load(); }
+  std::string ErrorText() const {
+    std::lock_guard lock(mutex_);
+    return error_text_;
+  }
+
+ private:
+  class TConnection;
+
+  bool OpenAcceptor(std::uint16_t port);
+  void RunIoLoop() noexcept;
+  void AcceptNext();
+  void OnAccept(error_code ec, tcp::socket socket);
+  void CloseIdleConnections();
+  void StartHandler(const std::shared_ptr<TConnection>& connection);
+  void ConnectionStarted();
+  void ConnectionEnded(const asio::any_io_executor& executor);
+  void JoinWorkers();
+
+  const THandler handler_;
+  const THttpServerLimits limits_;
+
+  // Made anew by each Activate, so no handler queued before a Deactivate survives it.
+  std::unique_ptr<asio::io_context> io_;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> keep_running_;
+  std::optional<tcp::acceptor> acceptor_;
+  std::optional<asio::steady_timer> retry_timer_;
+  std::thread io_thread_;
+  std::atomic<std::uint16_t> port_{0};
+  std::atomic<bool> stopping_{false};
+  std::vector<std::weak_ptr<TConnection>> connections_;  // I/O thread only
+
+  std::mutex lifecycle_mutex_;  // one Activate or Deactivate at a time
+  mutable std::mutex mutex_;    // guards everything below
+  std::condition_variable all_closed_;
+  std::size_t live_connections_ = 0;
+  bool accept_paused_ = false;
+  std::list<std::thread> workers_;
+  std::vector<std::list<std::thread>::iterator> finished_workers_;
+  std::string error_text_;
+  bool active_ = false;
+};
+
+// One connection from accept to close. Lives in shared_ptrs held by its pending
+// operations; every method but RunHandler runs on the I/O thread.
+class THttpServer::Impl::TConnection : public std::enable_shared_from_this<TConnection> {
+ public:
+  TConnection(Impl& server, tcp::socket socket, std::string peer)
+      : server_(server), stream_(std::move(socket)), peer_(std::move(peer)) {
+    server_.ConnectionStarted();
+  }
+  ~TConnection() { server_.ConnectionEnded(stream_.get_executor()); }
+
+  void Start();
+  void CloseUnlessHandling();
+  void RunHandler() noexcept;  // on the handler's own thread
+  void Answer(std::string bytes);
+
+ private:
+  enum class TPhase { Reading, Handling, Writing, Lingering, Closed };
+
+  void OnHeader(error_code ec);
+  void OnBody(error_code ec);
+  void ReadUntilPeerCloses();
+  void OnBodyBytes(error_code ec, std::size_t count);
+  void Dispatch(std::string body);
+  void AnswerTooLarge();
+  void Linger();
+  void DrainMore();
+  void Close();
+
+  Impl& server_;
+  beast::tcp_stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  const std::string peer_;
+  TRequestHead head_;
+  std::string method_;  // kept apart: the handler may change request_
+  std::string body_;
+  RequestInfo request_;
+  std::string response_bytes_;
+  std::array<char, 8192> chunk_{};
+  TPhase phase_ = TPhase::Reading;
+};
+
+void THttpServer::Impl::TConnection::Start() {
+  stream_.expires_after(server_.limits_.ReadTimeout);
+  parser_.emplace();
+  parser_->header_limit(static_cast<std::uint32_t>(
+      std::min<std::size_t>(server_.limits_.HeaderLimit, std::numeric_limits<std::uint32_t>::max())));
+  // The declared length is judged after the whole head is read, so that a request to
+  // be dropped unanswered is dropped even when it announces a huge body.
+  parser_->body_limit(boost::none);
+  http::async_read_header(stream_, buffer_, *parser_,
+                          [self = shared_from_this()](error_code ec, std::size_t) { self->OnHeader(ec); });
+}
+
+void THttpServer::Impl::TConnection::OnHeader(error_code ec) {
+  if (ec || server_.stopping_) return Close();
+  const auto& message = parser_->get();
+  const unsigned version = message.version();
+  head_.RequestLine = std::string(message.method_string()) + " " + std::string(message.target()) + " HTTP/" +
+                      std::to_string(version / 10) + "." + std::to_string(version % 10);
+  for (const auto& field : message) {
+    head_.HeaderLines.push_back(std::string(field.name_string()) + ": " + std::string(field.value()));
+  }
+  const std::optional<RequestInfo> admitted = AssembleRequest(head_, std::string(), peer_);
+  if (!admitted) return Close();
+  method_ = admitted->Method;
+
+  const auto declared = parser_->content_length();
+  if (declared && *declared > server_.limits_.BodyLimit) return AnswerTooLarge();
+  if (parser_->is_done()) {
+    // A request without length or chunks has no body in HTTP/1.1, but a POST in
+    // that form carries everything the peer sends until it closes its side.
+    if (method_ == "POST" && !declared && !parser_->chunked()) return ReadUntilPeerCloses();
+    return Dispatch(std::string());
+  }
+  parser_->body_limit(server_.limits_.BodyLimit);
+  http::async_read(stream_, buffer_, *parser_,
+                   [self = shared_from_this()](error_code ec, std::size_t) { self->OnBody(ec); });
+}
+
+void THttpServer::Impl::TConnection::OnBody(error_code ec) {
+  if (ec == http::error::body_limit) return AnswerTooLarge();
+  if (ec || server_.stopping_) return Close();
+  Dispatch(std::move(parser_->get().body()));
+}
+
+void THttpServer::Impl::TConnection::ReadUntilPeerCloses() {
+  body_ = beast::buffers_to_string(buffer_.data());
+  buffer_.consume(buffer_.size());
+  if (body_.size() > server_.limits_.BodyLimit) return AnswerTooLarge();
+  stream_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](error_code ec, std::size_t count) {
+    self->OnBodyBytes(ec, count);
+  });
+}
+
+void THttpServer::Impl::TConnection::OnBodyBytes(error_code ec, std::size_t count) {
+  body_.append(chunk_.data(), count);
+  if (body_.size() > server_.limits_.BodyLimit) return AnswerTooLarge();
+  if (ec == asio::error::eof && !server_.stopping_) return Dispatch(std::move(body_));
+  if (ec || server_.stopping_) return Close();
+  stream_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](error_code next_ec, std::size_t next) {
+    self->OnBodyBytes(next_ec, next);
+  });
+}
+
+void THttpServer::Impl::TConnection::Dispatch(std::string body) {
+  std::optional<RequestInfo> request = AssembleRequest(head_, std::move(body), peer_);
+  if (!request) return Close();
+  request_ = std::move(*request);
+  phase_ = TPhase::Handling;
+  stream_.expires_never();
+  server_.StartHandler(shared_from_this());
+}
+
+void THttpServer::Impl::TConnection::RunHandler() noexcept {
+  try {
+    ResponseInfo response;
+    try {
+      server_.handler_(request_, response);
+    } catch (const std::exception& e) {
+      response.SetStatus(500);
+      response.Body = e.what();
+    } catch (...) {
+      response.SetStatus(500);
+      response.Body = "Unknown failure while handling the request.";
+    }
+    asio::post(stream_.get_executor(), [self = shared_from_this(),
+                                        bytes = ComposeResponse(std::move(response), method_)]() mutable {
+      self->Answer(std::move(bytes));
+    });
+  } catch (...) {
+    // Out of memory while composing: the connection closes with nothing written.
+    asio::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
+  }
+}
+
+void THttpServer::Impl::TConnection::Answer(std::string bytes) {
+  response_bytes_ = std::move(bytes);
+  phase_ = TPhase::Writing;
+  stream_.expires_after(server_.limits_.WriteTimeout);
+  asio::async_write(stream_, asio::buffer(response_bytes_), [self = shared_from_this()](error_code ec, std::size_t) {
+    if (ec) return self->Close();
+    self->Linger();
+  });
+}
+
+void THttpServer::Impl::TConnection::AnswerTooLarge() {
+  ResponseInfo response;
+  response.SetStatus(413);
+  response.BodyType = "text/plain";
+  response.Body = "Request body too large.";
+  Answer(ComposeResponse(std::move(response), method_));
+}
+
+// Closing a socket with unread bytes makes the kernel reset the connection, and the
+// peer may then lose the response it has not read yet (a 413 sent while it is still
+// uploading). So the sending side is shut first and the rest read and discarded.
+void THttpServer::Impl::TConnection::Linger() {
+  phase_ = TPhase::Lingering;
+  error_code ignored;
+  stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+  stream_.expires_after(server_.limits_.LingerTimeout);
+  DrainMore();
+}
+
+void THttpServer::Impl::TConnection::DrainMore() {
+  stream_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](error_code ec, std::size_t) {
+    if (ec || self->phase_ == TPhase::Closed) return self->Close();
+    self->DrainMore();
+  });
+}
+
+void THttpServer::Impl::TConnection::CloseUnlessHandling() {
+  if (phase_ == TPhase::Reading || phase_ == TPhase::Lingering) Close();
+}
+
+void THttpServer::Impl::TConnection::Close() {
+  phase_ = TPhase::Closed;
+  error_code ignored;
+  stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+  stream_.socket().close(ignored);
+}
+
+bool THttpServer::Impl::Activate(std::uint16_t port) {
+  std::lock_guard lifecycle(lifecycle_mutex_);
+  {
+    std::lock_guard lock(mutex_);
+    if (active_) {
+      error_text_ = "The HTTP server is already active on port " + std::to_string(port_.load());
+      return false;
+    }
+    error_text_.clear();
+  }
+  io_ = std::make_unique<asio::io_context>(1);
+  acceptor_.emplace(*io_);
+  retry_timer_.emplace(*io_);
+  if (!OpenAcceptor(port)) {
+    retry_timer_.reset();
+    acceptor_.reset();
+    io_.reset();
+    return false;
+  }
+  stopping_ = false;
+  keep_running_.emplace(io_->get_executor());
+  AcceptNext();
+  try {
+    io_thread_ = std::thread([this] { RunIoLoop(); });
+  } catch (const std::system_error& e) {
+    std::lock_guard lock(mutex_);
+    error_text_ = std::string("Could not start the HTTP server thread: ") + e.what();
+    keep_running_.reset();
+    retry_timer_.reset();
+    acceptor_.reset();
+    io_.reset();
+    port_ = 0;
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  active_ = true;
+  return true;
+}
+
+// Dual-stack IPv6 reaches IPv4 clients too; a host without IPv6 gets IPv4 alone.
+bool THttpServer::Impl::OpenAcceptor(std::uint16_t port) {
+  error_code ec;
+  tcp::endpoint endpoint(tcp::v6(), port);
+  acceptor_->open(tcp::v6(), ec);
+  if (!ec) acceptor_->set_option(asio::ip::v6_only(false), ec);
+  if (ec) {
+    error_code ignored;
+    acceptor_->close(ignored);
+    ec.clear();
+    endpoint = tcp::endpoint(tcp::v4(), port);
+    acceptor_->open(tcp::v4(), ec);
+  }
+  if (!ec) acceptor_->set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor_->bind(endpoint, ec);
+  if (!ec) acceptor_->listen(asio::socket_base::max_listen_connections, ec);
+  const tcp::endpoint bound = ec ? tcp::endpoint() : acceptor_->local_endpoint(ec);
+  if (ec) {
+    std::lock_guard lock(mutex_);
+    error_text_ = "Could not listen on port " + std::to_string(port) + ": " + ec.message();
+    return false;
+  }
+  port_ = bound.port();
+  return true;
+}
+
+void THttpServer::Impl::RunIoLoop() noexcept {
+  // A failure inside one completion handler must not end the server's I/O.
+  while (true) {
+    try {
+      io_->run();
+      return;
+    } catch (...) {
+    }
+  }
+}
+
+void THttpServer::Impl::AcceptNext() {
+  acceptor_->async_accept([this](error_code ec, tcp::socket socket) { OnAccept(ec, std::move(socket)); });
+}
+
+void THttpServer::Impl::OnAccept(error_code ec, tcp::socket socket) {
+  if (stopping_ || ec == asio::error::operation_aborted) return;
+  if (ec) {
+    // Out of descriptors and the like: retry shortly instead of spinning.
+    retry_timer_->expires_after(std::chrono::milliseconds(100));
+    retry_timer_->async_wait([this](error_code wait_ec) {
+      if (!wait_ec && !stopping_) AcceptNext();
+    });
+    return;
+  }
+  error_code peer_ec;
+  asio::ip::address address = socket.remote_endpoint(peer_ec).address();
+  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+    address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+  }
+  auto connection = std::make_shared<TConnection>(*this, std::move(socket), peer_ec ? std::string() : address.to_string());
+  std::erase_if(connections_, [](const std::weak_ptr<TConnection>& c) { return c.expired(); });
+  connections_.push_back(connection);
+  connection->Start();
+  {
+    std::lock_guard lock(mutex_);
+    if (live_connections_ >= limits_.MaxConnections) {
+      accept_paused_ = true;  // the next connection to end resumes accepting
+      return;
+    }
+  }
+  AcceptNext();
+}
+
+void THttpServer::Impl::ConnectionStarted() {
+  std::lock_guard lock(mutex_);
+  ++live_connections_;
+}
+
+void THttpServer::Impl::ConnectionEnded(const asio::any_io_executor& executor) {
+  std::lock_guard lock(mutex_);
+  --live_connections_;
+  if (accept_paused_ && !stopping_) {
+    accept_paused_ = false;
+    asio::post(executor, [this] {
+      if (!stopping_) AcceptNext();
+    });
+  }
+  all_closed_.notify_all();
+}
+
+void THttpServer::Impl::StartHandler(const std::shared_ptr<TConnection>& connection) {
+  std::unique_lock lock(mutex_);
+  for (const auto& finished : finished_workers_) {
+    finished->join();
+    workers_.erase(finished);
+  }
+  finished_workers_.clear();
+  const auto worker = workers_.emplace(workers_.end());
+  try {
+    *worker = std::thread([this, worker, owner = connection]() mutable {
+      owner->RunHandler();
+      owner.reset();  // the connection may end here; that takes mutex_ too
+      std::lock_guard done(mutex_);
+      finished_workers_.push_back(worker);
+    });
+  } catch (const std::system_error&) {
+    workers_.erase(worker);
+    lock.unlock();
+    ResponseInfo response;
+    response.SetStatus(500);
+    response.Body = "Could not start a thread for the request.";
+    connection->Answer(ComposeResponse(std::move(response), "GET"));
+  }
+}
+
+void THttpServer::Impl::CloseIdleConnections() {
+  error_code ignored;
+  acceptor_->close(ignored);
+  retry_timer_->cancel();
+  for (const auto& weak : connections_) {
+    if (const auto connection = weak.lock()) connection->CloseUnlessHandling();
+  }
+  connections_.clear();
+}
+
+void THttpServer::Impl::Deactivate() {
+  std::lock_guard lifecycle(lifecycle_mutex_);
+  {
+    std::lock_guard lock(mutex_);
+    if (!active_) return;
+  }
+  stopping_ = true;
+  asio::post(*io_, [this] { CloseIdleConnections(); });
+  {
+    std::unique_lock lock(mutex_);
+    all_closed_.wait(lock, [this] { return live_connections_ == 0; });
+  }
+  keep_running_.reset();
+  io_->stop();
+  io_thread_.join();
+  JoinWorkers();
+  retry_timer_.reset();
+  acceptor_.reset();
+  io_.reset();
+  port_ = 0;
+  std::lock_guard lock(mutex_);
+  active_ = false;
+  accept_paused_ = false;
+}
+
+void THttpServer::Impl::JoinWorkers() {
+  std::list<std::thread> workers;
+  {
+    std::lock_guard lock(mutex_);
+    workers.swap(workers_);  // list iterators held by the workers stay valid
+  }
+  for (std::thread& worker : workers) worker.join();
+  std::lock_guard lock(mutex_);
+  finished_workers_.clear();
+}
+
+THttpServer::THttpServer(THandler handler, THttpServerLimits limits)
+    : impl_(std::make_unique<Impl>(std::move(handler), limits)) {}
+
+THttpServer::~THttpServer() = default;
+
+bool THttpServer::Activate(std::uint16_t port) { return impl_->Activate(port); }
+void THttpServer::Deactivate() { impl_->Deactivate(); }
+std::uint16_t THttpServer::Port() const { return impl_->Port(); }
+std::string THttpServer::ErrorText() const { return impl_->ErrorText(); }
+
+}  // namespace pelorin

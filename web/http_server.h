@@ -1,0 +1,59 @@
+// The HTTP/1.1 listener: reads one request per connection, hands it to the handler
+// on a thread of its own, writes the response and closes. Owned by the service
+// module; Activate and Deactivate are called from the service's start and stop.
+#ifndef PELORIN_WEB_HTTP_SERVER_H_
+#define PELORIN_WEB_HTTP_SERVER_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "web/request_info.h"
+
+namespace pelorin {
+
+struct THttpServerLimits {
+  std::size_t HeaderLimit = 64 * 1024;              // request line and headers together
+  std::uint64_t BodyLimit = 64ull * 1024 * 1024;    // uploads of whole address books pass 1 MB
+  std::chrono::milliseconds ReadTimeout{30000};     // for the whole request, so trickling costs nothing
+  std::chrono::milliseconds WriteTimeout{30000};    // for the whole response
+  std::chrono::milliseconds LingerTimeout{2000};    // draining the peer's unread bytes before closing
+  std::size_t MaxConnections = 256;                 // beyond it, new connections wait in the backlog
+};
+
+class THttpServer {
+ public:
+  // May throw std::exception; the client then gets 500 with the message as body.
+  using THandler = std::function<void(RequestInfo&, ResponseInfo&)>;
+
+  explicit THttpServer(THandler handler, THttpServerLimits limits = {});
+  ~THttpServer();  // deactivates
+  THttpServer(const THttpServer&) = delete;
+  THttpServer& operator=(const THttpServer&) = delete;
+
+  // Listens on every local address (IPv6 and IPv4, or IPv4 alone where the host has
+  // no IPv6) with SO_REUSEADDR; port 0 picks a free port. False, with ErrorText set,
+  // when the port cannot be opened or the server is already active; never throws
+  // for socket errors.
+  [[nodiscard]] bool Activate(std::uint16_t port);
+
+  // Stops accepting, closes connections that have not reached the handler yet, lets
+  // the requests inside the handler finish and be answered, then joins every thread.
+  // Safe to call twice, and from any thread but a handler's.
+  void Deactivate();
+
+  // The bound port while active, 0 otherwise.
+  std::uint16_t Port() const;
+  std::string ErrorText() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace pelorin
+
+#endif  // PELORIN_WEB_HTTP_SERVER_H_
