@@ -374,6 +374,8 @@ bool TQuickDom::RemoveCurrent() {
 
 TNodeRef TQuickDom::CurrentNode() const { return TNodeRef(impl_->current); }
 
+uint64_t TQuickDom::Generation() const { return impl_->generation; }
+
 void TQuickDom::SetCurrentNode(TNodeRef node) { impl_->current = static_cast<xmlNode*>(node.get()); }
 
 }  // namespace pelorin

@@ -77,6 +77,10 @@ class TQuickDom {
   TNodeRef CurrentNode() const;
   void SetCurrentNode(TNodeRef node);
 
+  // Changes with every change of the document (loads and edits), so callers
+  // can keep what they derived from it, such as an index, while it matches.
+  uint64_t Generation() const;
+
   // Applies the stylesheet file to the whole document (see quickdom_transform.cpp).
   // parameters may be null. Throws std::runtime_error when the stylesheet
   // cannot be read or parsed; other failures leave result empty and fill

@@ -137,5 +137,30 @@ TEST_F(EditTest, ReplaceRecordThroughRememberedNode) {
             Saved());
 }
 
+TEST_F(EditTest, EveryChangeMovesTheGeneration) {
+  uint64_t seen = dom_.Generation();
+  auto changed = [&] {
+    const bool moved = dom_.Generation() != seen;
+    seen = dom_.Generation();
+    return moved;
+  };
+  ASSERT_TRUE(dom_.SelectNode("xBase/vCard"));
+  dom_.GetText();
+  dom_.SelectFirstChild();
+  EXPECT_FALSE(changed()) << "queries and navigation change nothing";
+  ASSERT_TRUE(dom_.SetText("x"));
+  EXPECT_TRUE(changed());
+  ASSERT_TRUE(dom_.AddSibling("ID"));
+  EXPECT_TRUE(changed());
+  std::string errors;
+  ASSERT_TRUE(dom_.SelectRoot());
+  dom_.AppendFragment("<vCard/>", errors);
+  EXPECT_TRUE(changed());
+  ASSERT_TRUE(dom_.RemoveCurrent());
+  EXPECT_TRUE(changed());
+  Load("<xBase/>");
+  EXPECT_TRUE(changed());
+}
+
 }  // namespace
 }  // namespace pelorin::testing
