@@ -1,11 +1,34 @@
-// Process entry of pelorind.
-#include <cstdio>
+// Process entry of pelorind: a controller of the installed service, its
+// installer, or (with no switch) the service process itself.
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "service/command_line.h"
+#include "service/event_log.h"
+#include "service/message_box.h"
+#include "service/pid_file.h"
+#include "service/service_host.h"
+#include "service/service_manager.h"
 #include "xml/xml_library.h"
 
-int main() {
+int main(int argc, char** argv) {
   pelorin::InitXmlLibrary();
-  std::fputs("pelorind: the service process is not built yet; only the libraries and tests are.\n",
-             stderr);
-  return 1;
+  pelorin::TConsoleMessageBox boxes;
+  pelorin::TCommandLine command_line(pelorin::OpenServiceManager, boxes, pelorin::ExecutablePath());
+  const pelorin::TEntryOutcome outcome =
+      command_line.Run(std::vector<std::string>(argv + 1, argv + argc));
+  if (outcome.Action == pelorin::TEntryAction::Exit) return outcome.ExitCode;
+  const std::optional<std::string> app_dir = pelorin::ExecutableDirectory();
+  if (!app_dir) {
+    pelorin::WriteEventLog(pelorin::ExecutableSourceName(), "Cannot find the executable's directory.");
+    return 1;
+  }
+  // The claim lasts until main returns, after the service has stopped and saved.
+  pelorin::TPidFile pid_file;
+  if (!pid_file.Acquire(*app_dir)) {
+    pelorin::WriteEventLog(pelorin::ExecutableSourceName(), pid_file.Reason());
+    return 1;
+  }
+  return pelorin::RunServiceProcess(*app_dir);
 }

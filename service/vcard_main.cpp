@@ -1,0 +1,130 @@
+#include "service/vcard_main.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "service/event_log.h"
+#include "service/orv_logger.h"
+
+namespace pelorin {
+namespace {
+
+constexpr char kDirectorySeparator = '/';
+constexpr char kPortXPath[] = "xConfig/ServiceProviderPort";
+
+bool FileExists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(path, ignored);
+}
+
+}  // namespace
+
+TPelorinService::TPelorinService(boost::asio::io_context& loop, std::chrono::milliseconds save_interval)
+    : HTTPServer([this](RequestInfo& req, ResponseInfo& res) { HTTPServerCommandGet(req, res); }),
+      SaveTimer(loop, save_interval, [this] { SaveTimerTimer(); }) {}
+
+TPelorinService::~TPelorinService() { HTTPServer.Deactivate(); }
+
+std::string TPelorinService::MapPath(const std::string& path) {
+  std::string mapped = path;
+  std::replace(mapped.begin(), mapped.end(), '/', kDirectorySeparator);
+  return mapped;
+}
+
+void TPelorinService::WriteLog(const std::string& message) const { (void)WriteDailyLog(AppDir, message); }
+
+// The first-run file is only read; saves always write file_name.
+bool TPelorinService::LoadStore(const std::string& file_name, TQuickDom& dom) {
+  const std::string base = file_name.substr(0, file_name.size() >= 4 ? file_name.size() - 4 : 0);
+  const std::string path = FileExists(base + ".xml") ? base + ".xml" : base + "init.xml";
+  if (dom.LoadFromFile(path) == 0) return true;
+  WriteLog("Could not load file " + path);
+  return false;
+}
+
+// Configuration first, then cards, then users; the first failure ends the start,
+// leaving the later path fields empty.
+bool TPelorinService::LoadStores() {
+  ConfigPath = "/config/config.xml";
+  if (!LoadStore(AppDir + MapPath(ConfigPath), ConfigDom)) return false;
+  BasePath = "/pelorin/base.xml";
+  if (!LoadStore(AppDir + MapPath(BasePath), XMLDom)) return false;
+  UserPath = "/user/user.xml";
+  return LoadStore(AppDir + MapPath(UserPath), UserDom);
+}
+
+// An empty or non-numeric text gives 0, so the system picks a free port. A number
+// outside the port range gives nothing: no port can be opened for it.
+std::optional<std::uint16_t> TPelorinService::ConfiguredPort() {
+  if (!ConfigDom.SelectNode(kPortXPath)) return kDefaultPort;
+  int status = 0;
+  const std::int32_t value = ConfigDom.GetInteger(status);
+  if (value < 0 || value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
+  AppDir = app_dir;
+  while (AppDir.size() > 1 && AppDir.back() == kDirectorySeparator) AppDir.pop_back();
+  if (AppDir == "/") AppDir.clear();  // the root: paths begin with the separator
+  WriteLog(kStartMessage);
+  std::optional<std::uint16_t> port;
+  {
+    // The server is not active yet, so nothing waits for the lock; taking it keeps
+    // the rule that the documents are only touched under it.
+    TStoreGuard guard(StoreLock);
+    Started = LoadStores();
+    if (!Started) return;
+    port = ConfiguredPort();
+  }
+  if (!port || !HTTPServer.Activate(*port)) {
+    Started = false;
+    WriteLog("Unable to activate HTTP server.");
+  }
+}
+
+bool TPelorinService::SaveAll() {
+  bool saved = true;
+  for (const auto& [dom, path] : {std::pair<TQuickDom*, const std::string*>{&XMLDom, &BasePath},
+                                  {&UserDom, &UserPath},
+                                  {&ConfigDom, &ConfigPath}}) {
+    try {
+      dom->SaveToFile(AppDir + MapPath(*path));
+    } catch (const std::exception& e) {
+      // The other stores are still written: one unwritable file must not hold
+      // back the changes of the others.
+      saved = false;
+      WriteLog(e.what());
+      WriteEventLog(ExecutableSourceName(), e.what());
+    }
+  }
+  return saved;
+}
+
+// Runs on the main thread, never on a request thread, and never throws into the loop.
+void TPelorinService::SaveTimerTimer() {
+  try {
+    TStoreGuard guard(StoreLock);
+    SaveTimer.SetEnabled(false);
+    // A failed save keeps the timer armed: the changes are tried again one period
+    // later instead of waiting for the next change.
+    if (!SaveAll()) SaveTimer.SetEnabled(true);
+  } catch (const std::exception& e) {
+    WriteEventLog(ExecutableSourceName(), e.what());
+  }
+}
+
+// The server stops first and lets its requests finish, and the timer is disabled,
+// so the last save runs alone; the lock itself lives on with the module.
+void TPelorinService::ServiceStop(bool& Stopped) {
+  WriteLog(kStopMessage);
+  HTTPServer.Deactivate();
+  TStoreGuard guard(StoreLock);
+  SaveTimer.SetEnabled(false);
+  Stopped = SaveAll();
+}
+
+}  // namespace pelorin

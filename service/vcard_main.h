@@ -1,0 +1,106 @@
+// TPelorinService: the one service module. It owns the HTTP server, the store
+// documents and the save timer. ServiceStart, ServiceStop and SaveTimerTimer run on
+// the main thread; HTTPServerCommandGet and the operations it calls (web/) run on
+// the connection threads while holding StoreLock.
+#ifndef PELORIN_SERVICE_VCARD_MAIN_H_
+#define PELORIN_SERVICE_VCARD_MAIN_H_
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "service/store_lock.h"
+#include "service/timer.h"
+#include "web/http_server.h"
+#include "web/request_info.h"
+#include "xml/quickdom.h"
+
+namespace boost::asio {
+class io_context;
+}  // namespace boost::asio
+
+namespace pelorin {
+
+inline constexpr std::chrono::milliseconds kSaveInterval{60000};
+inline constexpr std::uint16_t kDefaultPort = 9555;
+inline constexpr char kStartMessage[] = "Starting Pelorin Version 1.0.1";
+inline constexpr char kStopMessage[] = "Stopping Pelorin";
+inline constexpr char kAccountRealm[] = "Please select your account.";
+
+class TPelorinService {
+ public:
+  // The save timer ticks on `loop`, which the caller runs on the main thread.
+  explicit TPelorinService(boost::asio::io_context& loop, std::chrono::milliseconds save_interval = kSaveInterval);
+  // Deactivates the HTTP server first: its requests use the documents below.
+  ~TPelorinService();
+  TPelorinService(const TPelorinService&) = delete;
+  TPelorinService& operator=(const TPelorinService&) = delete;
+
+  // Service handlers. `app_dir` is the executable's directory, found by the caller.
+  // Started and Stopped are set true by the caller; the handler clears them on failure.
+  void ServiceStart(const std::string& app_dir, bool& Started) EXCLUDES(StoreLock);
+  void ServiceStop(bool& Stopped) EXCLUDES(StoreLock);
+  void SaveTimerTimer() EXCLUDES(StoreLock);
+
+  // The request handler of HTTPServer (web/dispatcher.cpp).
+  void HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) EXCLUDES(StoreLock);
+
+  // The store a request path addresses: "/user/..." the users, "/config/..." the
+  // configuration, any other path the address cards.
+  TQuickDom& StoreForPath(const std::string& path) REQUIRES(StoreLock);
+  // The response type of a GET by its lower-cased extension (".wml", ".vcf");
+  // every other extension keeps the type the response has.
+  static void SetContentType(const std::string& ext, ResponseInfo& res);
+
+  // Accounts (web/accounts.cpp). CheckUser clears display_name and sets is_admin
+  // only when a record matches, so the caller presets it to false.
+  bool CheckUser(const std::string& user, const std::string& password, bool& is_admin,
+                 std::string& display_name) REQUIRES(StoreLock);
+  void LogoutUser(const std::string& user, const std::string& password) REQUIRES(StoreLock);
+  static bool CheckAdminArea(bool is_admin, const std::string& path);
+
+  // A URL-form path ("/config/config.xml") as a path below AppDir.
+  static std::string MapPath(const std::string& path);
+  // Loads file_name, or the first-run file beside it when file_name does not exist.
+  bool LoadStore(const std::string& file_name, TQuickDom& dom);
+  // One line in the day's log below AppDir; failures are not reported.
+  void WriteLog(const std::string& message) const;
+
+  // The port the server listens on while active, 0 otherwise.
+  std::uint16_t Port() const { return HTTPServer.Port(); }
+
+  std::string AppDir;  // no trailing separator
+  std::string BasePath;
+  std::string UserPath;
+  std::string ConfigPath;
+
+  // Declared first so that it is the last member to go.
+  TStoreLock StoreLock;
+
+  THttpServer HTTPServer;
+  TQuickDom XSLDom GUARDED_BY(StoreLock);
+  TQuickDom XMLDom GUARDED_BY(StoreLock);
+  TQuickDom UserDom GUARDED_BY(StoreLock);
+  TQuickDom ConfigDom GUARDED_BY(StoreLock);
+  TQuickDom TempDom GUARDED_BY(StoreLock);
+  TTimer SaveTimer GUARDED_BY(StoreLock);  // the lock guards its enabled state
+
+ private:
+  bool LoadStores() REQUIRES(StoreLock);
+  std::optional<std::uint16_t> ConfiguredPort() REQUIRES(StoreLock);
+  // Writes the cards, the users and the configuration; false when one failed.
+  bool SaveAll() REQUIRES(StoreLock);
+
+  // Routing of one request once the credentials have passed (web/dispatcher.cpp).
+  void RouteRequest(RequestInfo& req, ResponseInfo& res, const std::string& user,
+                    const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
+  void ServeFileRow(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
+  void RenderPageRow(RequestInfo& req, ResponseInfo& res, const std::string& user,
+                     const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
+  void RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const std::string& user) REQUIRES(StoreLock);
+};
+
+}  // namespace pelorin
+
+#endif  // PELORIN_SERVICE_VCARD_MAIN_H_

@@ -1,0 +1,81 @@
+// Black-box helpers: a temporary application directory holding a copy of the
+// real executable, the process started on it, and raw HTTP over 127.0.0.1.
+// Used from the test's main thread (the concurrency test also calls Exchange
+// from its own threads).
+#ifndef PELORIN_TESTS_HTTP_SERVER_PROCESS_H_
+#define PELORIN_TESTS_HTTP_SERVER_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/temp_dir.h"
+
+namespace pelorin::testing {
+
+// A port on which nothing listens right now, for IPv4 and IPv6 alike.
+std::uint16_t FreePort();
+
+// A copy of the executable with the three area directories beside it.
+class TAppDir {
+ public:
+  TAppDir();
+  const std::string& path() const { return dir_.path(); }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+  std::string Executable() const { return dir_.File("pelorind"); }
+
+  // The first-run stores of the installed tree, with the port set to `port`.
+  void InstallFirstRunStores(std::uint16_t port);
+  static std::string ConfigWithPort(std::uint16_t port);
+  // All log lines so far, day files in name order.
+  std::string LogText() const;
+
+ private:
+  TTempDir dir_;
+};
+
+class TServerProcess {
+ public:
+  // Starts `executable` with the environment of the tests plus `extra_env` entries
+  // ("NAME=value"); NOTIFY_SOCKET is removed.
+  TServerProcess(const std::string& executable, const std::vector<std::string>& extra_env = {});
+  ~TServerProcess();  // kills a process that is still running
+  TServerProcess(const TServerProcess&) = delete;
+  TServerProcess& operator=(const TServerProcess&) = delete;
+
+  // Polls connect until the port answers; false when the process ended first or
+  // the deadline passed.
+  bool WaitForPort(std::uint16_t port, std::chrono::seconds deadline = std::chrono::seconds(60));
+  // The exit code, or nullopt when the process did not exit normally in time.
+  std::optional<int> WaitForExit(std::chrono::seconds deadline = std::chrono::seconds(60));
+  void Signal(int number) const;
+
+ private:
+  bool Reap(bool block);
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  int status_ = 0;
+};
+
+struct THttpAnswer {
+  int Status = 0;  // 0 when nothing came back
+  std::string Head;
+  std::string Body;
+};
+
+// Sends `request` as is and reads until the server closes.
+std::string Exchange(std::uint16_t port, const std::string& request);
+THttpAnswer ParseAnswer(const std::string& bytes);
+// One request with Basic credentials (none when both are empty).
+THttpAnswer Request(std::uint16_t port, const std::string& method, const std::string& target,
+                    const std::string& user, const std::string& password, const std::string& body = "");
+// The value of a header line of the answer's head, or empty.
+std::string HeaderOf(const THttpAnswer& answer, const std::string& name);
+
+}  // namespace pelorin::testing
+
+#endif  // PELORIN_TESTS_HTTP_SERVER_PROCESS_H_

@@ -1,0 +1,160 @@
+// HTTPServerCommandGet: the one entry point of the web application, an operation
+// of the service module run on each connection's thread. It holds StoreLock for
+// the whole request, checks the credentials and the area, then routes the request.
+#include "service/vcard_main.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace pelorin {
+namespace {
+
+constexpr char kPelorinIndex[] = "../pelorin/index.htm";
+constexpr char kUserIndex[] = "../user/index.htm";
+constexpr char kConfigIndex[] = "../config/index.htm";
+constexpr std::size_t kMaxDomainName = 255;
+
+// Leading and trailing bytes below 33 (space and control characters) go.
+std::string TrimCredential(std::string_view text) {
+  const auto is_kept = [](char c) { return static_cast<unsigned char>(c) > 32; };
+  std::size_t first = 0;
+  while (first < text.size() && !is_kept(text[first])) ++first;
+  std::size_t last = text.size();
+  while (last > first && !is_kept(text[last - 1])) --last;
+  return std::string(text.substr(first, last - first));
+}
+
+// The text from the last "." to the end, lower-cased; none when a backslash or ":"
+// follows that dot. A "/" does not end the search, so a dotted directory counts
+// when the last segment has no dot.
+std::string PathExtension(std::string_view path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos) return {};
+  std::string ext(path.substr(dot));
+  if (ext.find_first_of("\\:") != std::string::npos) return {};
+  for (char& c : ext) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return ext;
+}
+
+// A ".." segment would lead a file or stylesheet name out of the application's tree.
+bool HasParentSegment(std::string_view path) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t slash = std::min(path.find('/', start), path.size());
+    if (path.substr(start, slash - start) == "..") return true;
+    start = slash + 1;
+  }
+  return false;
+}
+
+bool IsHostCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+         c == '_' || c == ':' || c == '[' || c == ']';
+}
+
+// The host the client asked for, without its port. The name is echoed in an HTML
+// body, so anything that is not plainly a host name gives the product name instead.
+std::string WebDomainName(std::string_view host) {
+  if (!host.empty() && host.front() == '[') {
+    const std::size_t close = host.find(']');
+    if (close != std::string_view::npos) host = host.substr(0, close + 1);
+  } else {
+    host = host.substr(0, host.find(':'));
+  }
+  if (host.empty() || host.size() > kMaxDomainName) return "Pelorin";
+  for (const char c : host) {
+    if (!IsHostCharacter(c)) return "Pelorin";
+  }
+  return std::string(host);
+}
+
+void AskForAccount(const RequestInfo& req, ResponseInfo& res) {
+  res.Realm = kAccountRealm;
+  res.Body = WebDomainName(req.HostName) + " web service. Account required.";
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(path, ignored);
+}
+
+}  // namespace
+
+void TPelorinService::SetContentType(const std::string& ext, ResponseInfo& res) {
+  if (ext == ".wml") {
+    res.BodyType = "text/vnd.wap.wml";
+  } else if (ext == ".vcf") {
+    res.BodyType = "text/x-vcard";
+  }
+}
+
+TQuickDom& TPelorinService::StoreForPath(const std::string& path) {
+  if (path.starts_with("/user/")) return UserDom;
+  if (path.starts_with("/config/")) return ConfigDom;
+  return XMLDom;
+}
+
+void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) {
+  TStoreGuard guard(StoreLock);
+  res.AddRawHeader("Cache-Control: max-age=0");
+  const std::string user = TrimCredential(req.UserName);
+  const std::string pass = TrimCredential(req.Password);
+  if (user.empty() && pass.empty()) return AskForAccount(req, res);
+  // Logging out needs no valid account, so that a browser holding stale
+  // credentials can always be sent back to the sign-in.
+  if (req.Path == "/logout") {
+    LogoutUser(user, pass);
+    return res.RedirectTo(kPelorinIndex);
+  }
+  bool is_admin = false;
+  std::string display_name;
+  if (!CheckUser(user, pass, is_admin, display_name)) return AskForAccount(req, res);
+  if (HasParentSegment(req.Path)) {
+    res.SetStatus(403);
+    res.Body = "Forbidden path.";
+    return;
+  }
+  if (!CheckAdminArea(is_admin, req.Path)) {
+    res.Body = "User needs administrator rights.";
+    return res.SetStatus(403);
+  }
+  RouteRequest(req, res, user, display_name, is_admin);
+}
+
+void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const std::string& user,
+                                   const std::string& display_name, bool is_admin) {
+  const std::string& path = req.Path;
+  if (path == "/pelorin/" || path == "/pelorin" || path == "/") return res.RedirectTo(kPelorinIndex);
+  if (path == "/user/" || path == "/user") return res.RedirectTo(kUserIndex);
+  if (path == "/config/" || path == "/config") return res.RedirectTo(kConfigIndex);
+  if (req.Method == "POST") return RecordCommandsRow(req, res, user);
+  if (req.Method != "GET") return;  // HEAD: 200 with an empty body
+
+  const std::string ext = PathExtension(path);
+  SetContentType(ext, res);
+  if (ext == ".css" || ext == ".jpg" || ext == ".jpeg" || ext == ".gif") return ServeFileRow(req, res);
+  if (ext == ".htm" || ext == ".wml" || ext == ".vcf") {
+    if (FileExists(AppDir + MapPath(path))) return ServeFileRow(req, res);
+    return RenderPageRow(req, res, user, display_name, is_admin);
+  }
+  // Any other extension, or none: 200 with an empty body.
+}
+
+// Static files: the next step fills this in; until then the answer is an empty 200.
+void TPelorinService::ServeFileRow(RequestInfo& /*req*/, ResponseInfo& /*res*/) {}
+
+// Page rendering: the next step fills this in; until then the answer is an empty 200.
+void TPelorinService::RenderPageRow(RequestInfo& /*req*/, ResponseInfo& /*res*/, const std::string& /*user*/,
+                                    const std::string& /*display_name*/, bool /*is_admin*/) {}
+
+// Record commands and the vCard upload: the next step fills this in; until then
+// the answer is an empty 200.
+void TPelorinService::RecordCommandsRow(RequestInfo& /*req*/, ResponseInfo& /*res*/,
+                                        const std::string& /*user*/) {}
+
+}  // namespace pelorin
