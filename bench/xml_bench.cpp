@@ -85,6 +85,7 @@ void BM_IterateCards(benchmark::State& state) {
 void BM_Transform(benchmark::State& state) {
   TQuickDom dom;
   LoadOrDie(dom, static_cast<int>(state.range(0)));
+  dom.SetStylesheetCaching(state.range(1) != 0);
   std::string result, errors;
   for (auto _ : state) {
     dom.Transform(kListing, &kParams, result, errors);
@@ -117,7 +118,8 @@ void BM_LibxsltFloor(benchmark::State& state) {
 BENCHMARK(BM_LoadStore)->Arg(1000)->Arg(50000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveStore)->Arg(1000)->Arg(50000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IterateCards)->Arg(1000)->Arg(50000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Transform)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+// Second argument: the stylesheet cache on (1) or off (0).
+BENCHMARK(BM_Transform)->ArgsProduct({{1000, 10000}, {1, 0}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibxsltFloor)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
