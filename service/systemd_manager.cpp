@@ -41,7 +41,7 @@ class TBusError {
   }
 
  private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  sd_bus_error error_{};  // the same as SD_BUS_ERROR_NULL, without a C compound literal
 };
 
 class TSystemdManager final : public TServiceManager {
