@@ -120,34 +120,42 @@ bool StripIndent(std::string& text, size_t indent, bool at_end) {
   return false;
 }
 
+// The exact inverse of what the writer adds around markup: a line break and
+// indentation before every element, comment and processing instruction, at
+// the start of a text that follows a comment, and before the end tag when the
+// last child is not text. Text that merely looks like indentation is data.
 void NormalizeElement(xmlNode* element, size_t depth) {
   bool has_markup_child = false;
   for (xmlNode* child = element->children; child != nullptr; child = child->next) {
     if (IsMarkupNode(child)) has_markup_child = true;
   }
-  if (!has_markup_child) return;  // text-only content is data, never indentation
   xmlNode* child = element->children;
   while (child != nullptr) {
     xmlNode* next = child->next;
-    if (IsTextNode(child) && IsWhitespaceOnly(child->content)) {
+    const bool closing_line = next == nullptr && child->prev != nullptr && !IsTextNode(child->prev);
+    if (!IsTextNode(child) || (!has_markup_child && !closing_line)) {
+      child = next;  // text-only content is data, never indentation
+      continue;
+    }
+    if (has_markup_child && IsWhitespaceOnly(child->content)) {
       // By far the most common case: indentation between elements.
       xmlUnlinkNode(child);
       xmlFreeNode(child);
-    } else if (IsTextNode(child)) {
-      // Mixed content: take off exactly what the writer adds around markup.
-      std::string text = reinterpret_cast<const char*>(child->content);
-      bool changed = false;
-      if (IsMarkupNode(next)) changed |= StripIndent(text, 2 * (depth + 1), true);
-      if (child->prev != nullptr && child->prev->type == XML_COMMENT_NODE) {
-        changed |= StripIndent(text, 2 * (depth + 1), false);
-      }
-      if (next == nullptr && child->prev != nullptr) changed |= StripIndent(text, 2 * depth, true);
-      if (text.empty() || IsWhitespaceOnly(Xml(text))) {
-        xmlUnlinkNode(child);
-        xmlFreeNode(child);
-      } else if (changed) {
-        xmlNodeSetContent(child, Xml(text));
-      }
+      child = next;
+      continue;
+    }
+    std::string text = reinterpret_cast<const char*>(child->content);
+    bool changed = false;
+    if (IsMarkupNode(next)) changed |= StripIndent(text, 2 * (depth + 1), true);
+    if (child->prev != nullptr && child->prev->type == XML_COMMENT_NODE) {
+      changed |= StripIndent(text, 2 * (depth + 1), false);
+    }
+    if (closing_line && text == "\n" + std::string(2 * depth, ' ')) text.clear();
+    if (text.empty()) {
+      xmlUnlinkNode(child);
+      xmlFreeNode(child);
+    } else if (changed) {
+      xmlNodeSetContent(child, Xml(text));
     }
     child = next;
   }

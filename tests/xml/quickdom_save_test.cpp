@@ -78,6 +78,8 @@ TEST_F(SaveTest, LoadThenSaveIsAFixedPoint) {
       "<r>text<![CDATA[cd]]><e/></r>",
       // Text that the parser delivers in pieces around line ends.
       "<r><v>  ns*<FN>\t\r\n    Ann</FN></v><n> \r\nabc\r\n </n><c>&#10;<d/></c></r>",
+      // Data that ends like indentation, and CDATA as the last child.
+      "<r><v><N/><![CDATA[x]]>t8?p-\n  </v><w><![CDATA[y]]></w><u>a<!--c--></u></r>",
   };
   for (const char* store : stores) {
     Load(store);
