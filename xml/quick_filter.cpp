@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "xml/markup_writer.h"
 #include "xml/xml_escape.h"
 
 namespace pelorin {
@@ -28,35 +29,12 @@ bool IsVoidHtmlElement(std::string_view name) {
   return false;
 }
 
-void AppendName(std::string& out, const xmlNode* node) {
-  if (node->ns != nullptr && node->ns->prefix != nullptr) {
-    out += Chars(node->ns->prefix);
-    out += ':';
-  }
-  out += Chars(node->name);
-}
-
 void AppendMarkup(std::string& out, const xmlNode* node) {
   switch (node->type) {
     case XML_ELEMENT_NODE: {
       out += '<';
-      AppendName(out, node);
-      for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
-        out += ns->prefix ? " xmlns:" : " xmlns";
-        out += Chars(ns->prefix);
-        out += "=\"";
-        AppendEscapedAttribute(out, Chars(ns->href));
-        out += '"';
-      }
-      for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
-        out += ' ';
-        AppendName(out, reinterpret_cast<const xmlNode*>(a));
-        out += "=\"";
-        for (const xmlNode* part = a->children; part != nullptr; part = part->next) {
-          if (part->type == XML_TEXT_NODE) AppendEscapedAttribute(out, Chars(part->content));
-        }
-        out += '"';
-      }
+      AppendQualifiedName(out, node);
+      AppendAttributes(out, node);
       if (node->children == nullptr && IsVoidHtmlElement(Chars(node->name))) {
         out += "/>";
         return;
@@ -66,7 +44,7 @@ void AppendMarkup(std::string& out, const xmlNode* node) {
         AppendMarkup(out, child);
       }
       out += "</";
-      AppendName(out, node);
+      AppendQualifiedName(out, node);
       out += '>';
       return;
     }
