@@ -4,16 +4,17 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <exception>
-#include <iterator>
 #include <limits>
-#include <list>
 #include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <sys/socket.h>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -30,9 +31,10 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
-// All socket work runs on one I/O thread (so connections need no strands); each
-// handler call gets a thread of its own. Connections are counted so that the
-// accept loop can pause at the cap and Deactivate can wait for the last one.
+// All socket work runs on one I/O thread (so connections need no strands); handler
+// calls run on a fixed pool of threads fed by a queue, so that requests overlap
+// without the cost of starting a thread for each. Connections are counted so that
+// the accept loop can pause at the cap and Deactivate can wait for the last one.
 class THttpServer::Impl {
  public:
   Impl(THandler handler, THttpServerLimits limits) : handler_(std::move(handler)), limits_(limits) {}
@@ -54,10 +56,16 @@ class THttpServer::Impl {
   void AcceptNext();
   void OnAccept(error_code ec, tcp::socket socket);
   void CloseIdleConnections();
-  void StartHandler(const std::shared_ptr<TConnection>& connection);
+  void StartHandler(std::shared_ptr<TConnection> connection);
+  void StartWorkers();  // throws std::system_error; JoinWorkers then ends those started
+  void RunWorker() noexcept;
   void ConnectionStarted();
   void ConnectionEnded(const asio::any_io_executor& executor);
   void JoinWorkers();
+
+  // Enough for handlers that wait on one another (a slow import beside quick page
+  // views); beyond it requests queue, they are never refused.
+  static constexpr std::size_t kHandlerThreads = 32;
 
   const THandler handler_;
   const THttpServerLimits limits_;
@@ -77,10 +85,14 @@ class THttpServer::Impl {
   std::condition_variable all_closed_;
   std::size_t live_connections_ = 0;
   bool accept_paused_ = false;
-  std::list<std::thread> workers_;
-  std::vector<std::list<std::thread>::iterator> finished_workers_;
   std::string error_text_;
   bool active_ = false;
+
+  std::mutex queue_mutex_;  // guards the two below
+  std::condition_variable queue_changed_;
+  std::deque<std::shared_ptr<TConnection>> waiting_for_handler_;
+  bool workers_stopping_ = false;
+  std::vector<std::thread> workers_;  // only Activate and Deactivate touch it
 };
 
 // One connection from accept to close. Lives in shared_ptrs held by its pending
@@ -95,7 +107,7 @@ class THttpServer::Impl::TConnection : public std::enable_shared_from_this<TConn
 
   void Start();
   void CloseUnlessHandling();
-  void RunHandler() noexcept;  // on the handler's own thread
+  void RunHandler() noexcept;  // on a handler thread
   void Answer(std::string bytes);
 
  private:
@@ -222,11 +234,21 @@ void THttpServer::Impl::TConnection::RunHandler() noexcept {
 void THttpServer::Impl::TConnection::Answer(std::string bytes) {
   response_bytes_ = std::move(bytes);
   phase_ = TPhase::Writing;
+  // Most responses fit the socket's buffer whole. Sent here without waiting, and held
+  // back (MSG_MORE) until the shutdown in Linger adds the FIN, they leave in one
+  // segment with it: the peer, reading until close, learns the end at once.
+  error_code ec;
+  tcp::socket& socket = stream_.socket();
+  if (!socket.non_blocking()) socket.non_blocking(true, ec);
+  const std::size_t sent = ec ? 0 : socket.send(asio::buffer(response_bytes_), MSG_MORE, ec);
+  if (!ec && sent == response_bytes_.size()) return Linger();
+  if (ec && ec != asio::error::would_block && ec != asio::error::try_again) return Close();
   stream_.expires_after(server_.limits_.WriteTimeout);
-  asio::async_write(stream_, asio::buffer(response_bytes_), [self = shared_from_this()](error_code ec, std::size_t) {
-    if (ec) return self->Close();
-    self->Linger();
-  });
+  asio::async_write(stream_, asio::buffer(response_bytes_) + sent,
+                    [self = shared_from_this()](error_code write_ec, std::size_t) {
+                      if (write_ec) return self->Close();
+                      self->Linger();
+                    });
 }
 
 void THttpServer::Impl::TConnection::AnswerTooLarge() {
@@ -289,10 +311,12 @@ bool THttpServer::Impl::Activate(std::uint16_t port) {
   keep_running_.emplace(io_->get_executor());
   AcceptNext();
   try {
+    StartWorkers();
     io_thread_ = std::thread([this] { RunIoLoop(); });
   } catch (const std::system_error& e) {
+    JoinWorkers();
     std::lock_guard lock(mutex_);
-    error_text_ = std::string("Could not start the HTTP server thread: ") + e.what();
+    error_text_ = std::string("Could not start the HTTP server threads: ") + e.what();
     keep_running_.reset();
     retry_timer_.reset();
     acceptor_.reset();
@@ -392,28 +416,34 @@ void THttpServer::Impl::ConnectionEnded(const asio::any_io_executor& executor) {
   all_closed_.notify_all();
 }
 
-void THttpServer::Impl::StartHandler(const std::shared_ptr<TConnection>& connection) {
-  std::unique_lock lock(mutex_);
-  for (const auto& finished : finished_workers_) {
-    finished->join();
-    workers_.erase(finished);
+void THttpServer::Impl::StartHandler(std::shared_ptr<TConnection> connection) {
+  {
+    std::lock_guard lock(queue_mutex_);
+    waiting_for_handler_.push_back(std::move(connection));
   }
-  finished_workers_.clear();
-  const auto worker = workers_.emplace(workers_.end());
-  try {
-    *worker = std::thread([this, worker, owner = connection]() mutable {
-      owner->RunHandler();
-      owner.reset();  // the connection may end here; that takes mutex_ too
-      std::lock_guard done(mutex_);
-      finished_workers_.push_back(worker);
-    });
-  } catch (const std::system_error&) {
-    workers_.erase(worker);
+  queue_changed_.notify_one();
+}
+
+void THttpServer::Impl::StartWorkers() {
+  {
+    std::lock_guard lock(queue_mutex_);
+    workers_stopping_ = false;
+  }
+  workers_.reserve(kHandlerThreads);
+  for (std::size_t i = 0; i < kHandlerThreads; ++i) workers_.emplace_back([this] { RunWorker(); });
+}
+
+void THttpServer::Impl::RunWorker() noexcept {
+  std::unique_lock lock(queue_mutex_);
+  while (true) {
+    queue_changed_.wait(lock, [this] { return workers_stopping_ || !waiting_for_handler_.empty(); });
+    if (waiting_for_handler_.empty()) return;  // stopping, and nothing left to answer
+    std::shared_ptr<TConnection> connection = std::move(waiting_for_handler_.front());
+    waiting_for_handler_.pop_front();
     lock.unlock();
-    ResponseInfo response;
-    response.SetStatus(500);
-    response.Body = "Could not start a thread for the request.";
-    connection->Answer(ComposeResponse(std::move(response), "GET"));
+    connection->RunHandler();
+    connection.reset();  // the connection may end here; that takes mutex_
+    lock.lock();
   }
 }
 
@@ -453,14 +483,13 @@ void THttpServer::Impl::Deactivate() {
 }
 
 void THttpServer::Impl::JoinWorkers() {
-  std::list<std::thread> workers;
   {
-    std::lock_guard lock(mutex_);
-    workers.swap(workers_);  // list iterators held by the workers stay valid
+    std::lock_guard lock(queue_mutex_);
+    workers_stopping_ = true;
   }
-  for (std::thread& worker : workers) worker.join();
-  std::lock_guard lock(mutex_);
-  finished_workers_.clear();
+  queue_changed_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
 }
 
 THttpServer::THttpServer(THandler handler, THttpServerLimits limits)

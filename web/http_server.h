@@ -1,6 +1,6 @@
 // The HTTP/1.1 listener: reads one request per connection, hands it to the handler
-// on a thread of its own, writes the response and closes. Owned by the service
-// module; Activate and Deactivate are called from the service's start and stop.
+// on one of a pool of handler threads, writes the response and closes. Owned by the
+// service module; Activate and Deactivate are called from the service's start and stop.
 #ifndef PELORIN_WEB_HTTP_SERVER_H_
 #define PELORIN_WEB_HTTP_SERVER_H_
 

@@ -196,6 +196,51 @@ TEST_F(HttpServerTest, ChallengeAndRedirectFromHandler) {
       Exchange(Port(), "GET /logout HTTP/1.1\r\n\r\n"));
 }
 
+// Far more than a socket buffer takes at once: the part the first send leaves must
+// follow in order, and the close must wait for the last byte.
+TEST_F(HttpServerTest, ResponseLargerThanSocketBufferArrivesWhole) {
+  std::string body(8 * 1024 * 1024, 'x');
+  for (std::size_t i = 0; i < body.size(); i += 4096) body[i] = static_cast<char>('a' + (i / 4096) % 26);
+  Start([&body](RequestInfo&, ResponseInfo& response) {
+    response.BodyType = "text/plain";
+    response.Body = body;
+  });
+  const std::string reply = Exchange(Port(), "GET / HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(PlainResponse(body).size(), reply.size());
+  EXPECT_TRUE(reply == PlainResponse(body));
+}
+
+// More requests than there are handler threads, all waiting inside the handler until
+// the last has arrived would deadlock; fewer than the pool must all get in at once,
+// and the ones beyond it are answered once a thread is free.
+TEST_F(HttpServerTest, ManyConcurrentRequestsAreAllAnswered) {
+  constexpr int kTogether = 24;
+  constexpr int kRequests = 100;
+  std::mutex mutex;
+  std::condition_variable changed;
+  int arrived = 0;
+  Start([&](RequestInfo& request, ResponseInfo& response) {
+    std::unique_lock lock(mutex);
+    ++arrived;
+    changed.notify_all();
+    const bool met = changed.wait_for(lock, 10s, [&] { return arrived >= kTogether; });
+    response.Body = met ? request.Path : "alone";
+  });
+  std::vector<std::future<std::string>> replies;
+  for (int i = 0; i < kRequests; ++i) {
+    replies.push_back(std::async(std::launch::async, [this, i] {
+      return Exchange(Port(), "GET /" + std::to_string(i) + " HTTP/1.1\r\n\r\n");
+    }));
+  }
+  for (int i = 0; i < kRequests; ++i) {
+    const std::string path = "/" + std::to_string(i);
+    EXPECT_EQ("HTTP/1.1 200 OK\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/html\r\nContent-Length: " +
+                  std::to_string(path.size()) + "\r\n\r\n" + path,
+              replies[static_cast<std::size_t>(i)].get());
+  }
+  EXPECT_EQ(kRequests, handler_calls_.load());
+}
+
 TEST_F(HttpServerTest, HandlerFailureIsAnswered500WithMessage) {
   Start([](RequestInfo&, ResponseInfo& response) {
     response.AddRawHeader("Cache-Control: max-age=0");
