@@ -36,12 +36,17 @@ struct TQuickDom::Impl {
   uint64_t query_generation = UINT64_MAX;
   size_t query_position = 0;  // index of the node SelectNode/SelectNextNode returned last
 
-  // Compiled stylesheets by path, reused while the file's identity, size and
-  // modification time stay the same.
-  struct TCachedStylesheet {
-    XmlPtr<xsltStylesheet> sheet;
+  // Compiled stylesheets by path, reused while every file they were read from
+  // (the stylesheet and what it includes or imports) keeps its identity, size
+  // and modification time.
+  struct TFileStamp {
+    std::string path;
     uint64_t device = 0, inode = 0, size = 0;
     timespec modified{};
+  };
+  struct TCachedStylesheet {
+    XmlPtr<xsltStylesheet> sheet;
+    std::vector<TFileStamp> sources;
   };
   std::map<std::string, TCachedStylesheet> stylesheets;
   bool cache_stylesheets = true;

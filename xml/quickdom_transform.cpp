@@ -98,11 +98,42 @@ XmlPtr<xsltStylesheet> CompileStylesheet(const std::string& path, std::string& e
   return sheet;
 }
 
-bool SameFile(const TQuickDom::Impl::TCachedStylesheet& entry, const struct stat& info) {
-  return entry.device == info.st_dev && entry.inode == info.st_ino &&
-         entry.size == static_cast<uint64_t>(info.st_size) &&
-         entry.modified.tv_sec == info.st_mtim.tv_sec &&
-         entry.modified.tv_nsec == info.st_mtim.tv_nsec;
+bool Stamp(const std::string& path, TQuickDom::Impl::TFileStamp& stamp) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  stamp.path = path;
+  stamp.device = info.st_dev;
+  stamp.inode = info.st_ino;
+  stamp.size = static_cast<uint64_t>(info.st_size);
+  stamp.modified = info.st_mtim;
+  return true;
+}
+
+bool Unchanged(const TQuickDom::Impl::TFileStamp& stamp) {
+  TQuickDom::Impl::TFileStamp now;
+  return Stamp(stamp.path, now) && now.device == stamp.device && now.inode == stamp.inode &&
+         now.size == stamp.size && now.modified.tv_sec == stamp.modified.tv_sec &&
+         now.modified.tv_nsec == stamp.modified.tv_nsec;
+}
+
+void AddSource(const xmlDoc* doc, std::vector<std::string>& paths) {
+  if (doc == nullptr || doc->URL == nullptr) return;
+  std::string path = reinterpret_cast<const char*>(doc->URL);
+  if (path.compare(0, 7, "file://") == 0) path.erase(0, 7);
+  paths.push_back(std::move(path));
+}
+
+// Every file a compiled stylesheet was read from: its own, its includes and
+// its imports, recursively.
+void CollectSources(const xsltStylesheet* sheet, std::vector<std::string>& paths) {
+  for (; sheet != nullptr; sheet = sheet->next) {
+    AddSource(sheet->doc, paths);
+    for (const xsltDocument* included = sheet->docList; included != nullptr;
+         included = included->next) {
+      AddSource(included->doc, paths);
+    }
+    CollectSources(sheet->imports, paths);
+  }
 }
 
 // The compiled stylesheet for path, from the cache while the file is
@@ -111,13 +142,17 @@ bool SameFile(const TQuickDom::Impl::TCachedStylesheet& entry, const struct stat
 xsltStylesheet* FindStylesheet(TQuickDom::Impl& impl, const std::string& path,
                                std::string& errors) {
   auto& cache = impl.stylesheets;
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
+  TQuickDom::Impl::TFileStamp main_file;
+  if (!Stamp(path, main_file)) {
     cache.erase(path);
     throw std::runtime_error("Cannot read stylesheet " + path);
   }
   auto found = cache.find(path);
-  if (found != cache.end() && SameFile(found->second, info)) return found->second.sheet.get();
+  if (found != cache.end()) {
+    bool fresh = true;
+    for (const auto& source : found->second.sources) fresh = fresh && Unchanged(source);
+    if (fresh) return found->second.sheet.get();
+  }
   XmlPtr<xsltStylesheet> sheet = CompileStylesheet(path, errors);
   if (!sheet) {
     cache.erase(path);  // a broken file gives its error on every request
@@ -129,13 +164,20 @@ xsltStylesheet* FindStylesheet(TQuickDom::Impl& impl, const std::string& path,
     impl.uncached_stylesheet = std::move(sheet);
     return impl.uncached_stylesheet.get();
   }
-  TQuickDom::Impl::TCachedStylesheet& entry = cache[path];
+  // The main file was stamped before compiling, so a change made meanwhile
+  // shows on the next request; the included files are known only now.
+  std::vector<std::string> paths;
+  CollectSources(sheet.get(), paths);
+  TQuickDom::Impl::TCachedStylesheet entry;
+  entry.sources.push_back(main_file);
+  for (const std::string& source : paths) {
+    TQuickDom::Impl::TFileStamp stamp;
+    if (source != path && Stamp(source, stamp)) entry.sources.push_back(stamp);
+  }
   entry.sheet = std::move(sheet);
-  entry.device = info.st_dev;
-  entry.inode = info.st_ino;
-  entry.size = static_cast<uint64_t>(info.st_size);
-  entry.modified = info.st_mtim;
-  return entry.sheet.get();
+  auto& slot = cache[path];
+  slot = std::move(entry);
+  return slot.sheet.get();
 }
 
 std::string WithCrLf(const std::string& messages) {

@@ -161,6 +161,26 @@ TEST_F(StylesheetCacheTest, ChangedFileIsUsedFromTheNextRequestOn) {
   }
 }
 
+TEST_F(StylesheetCacheTest, ChangedIncludeIsUsedFromTheNextRequestOn) {
+  const std::string part = dir_.File("part.xsl");
+  auto write_part = [&](const std::string& word, long seconds) {
+    WriteFile(part, "<xsl:stylesheet version=\"1.0\" "
+                    "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                    "<xsl:template name=\"word\">" + word + "</xsl:template></xsl:stylesheet>");
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, part.c_str(), times, 0));
+  };
+  write_part("one", 1000);
+  Rewrite("<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+          "<xsl:include href=\"part.xsl\"/><xsl:output method=\"text\"/>"
+          "<xsl:template match=\"/\"><xsl:call-template name=\"word\"/></xsl:template>"
+          "</xsl:stylesheet>",
+          1000);
+  EXPECT_EQ("one", Render());
+  write_part("two", 2000);  // only the included file changes
+  EXPECT_EQ("two", Render());
+}
+
 TEST_F(StylesheetCacheTest, BrokenOrMissingFileGivesItsErrorEveryTime) {
   Rewrite(WordSheet("good"), 1000);
   EXPECT_EQ("good", Render());
