@@ -7,12 +7,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "service/store_lock.h"
 #include "service/timer.h"
 #include "web/http_server.h"
+#include "web/record_ids.h"
 #include "web/request_info.h"
 #include "xml/quickdom.h"
 
@@ -27,6 +30,7 @@ inline constexpr std::uint16_t kDefaultPort = 9555;
 inline constexpr char kStartMessage[] = "Starting Pelorin Version 1.0.1";
 inline constexpr char kStopMessage[] = "Stopping Pelorin";
 inline constexpr char kAccountRealm[] = "Please select your account.";
+inline constexpr char kVersionText[] = "Pelorin V1.0.1";
 
 class TPelorinService {
  public:
@@ -52,6 +56,16 @@ class TPelorinService {
   // The response type of a GET by its lower-cased extension (".wml", ".vcf");
   // every other extension keeps the type the response has.
   static void SetContentType(const std::string& ext, ResponseInfo& res);
+  // A rendered page's text with the prolog of its extension (".htm", ".wml"); for
+  // ".vcf" the first UTF-16 XML declaration (any case) is taken out instead.
+  static std::string WrapOutput(const std::string& ext, const std::string& text);
+
+  // The file AppDir + MapPath(Path) as the body (web/static_files.cpp): 404 when
+  // it does not exist, 500 with an empty body when it cannot be read.
+  void ServeFile(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
+
+  // An ID for a new record of `store` that no `vCard` of it carries (web/records.cpp).
+  std::string NewRecordId(TQuickDom& store) REQUIRES(StoreLock);
 
   // Accounts (web/accounts.cpp). CheckUser clears display_name and sets is_admin
   // only when a record matches, so the caller presets it to false.
@@ -86,6 +100,11 @@ class TPelorinService {
   TQuickDom TempDom GUARDED_BY(StoreLock);
   TTimer SaveTimer GUARDED_BY(StoreLock);  // the lock guards its enabled state
 
+  // Test seams. The clock of the record IDs; and a look at each uploaded card's
+  // XML before it is inserted, which may change it (to make the store refuse one).
+  TLocalClock RecordClock GUARDED_BY(StoreLock) = LocalNanosecondsSince1899;
+  std::function<void(std::string& card_xml)> UploadCardSeam GUARDED_BY(StoreLock);
+
  private:
   bool LoadStores() REQUIRES(StoreLock);
   std::optional<std::uint16_t> ConfiguredPort() REQUIRES(StoreLock);
@@ -99,6 +118,21 @@ class TPelorinService {
   void RenderPageRow(RequestInfo& req, ResponseInfo& res, const std::string& user,
                      const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
   void RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const std::string& user) REQUIRES(StoreLock);
+
+  // The record commands of a form post (web/records.cpp).
+  void RunRecordCommands(RequestInfo& req, ResponseInfo& res, const std::string& owner) REQUIRES(StoreLock);
+  // Appends the record, marks it with OWNER and a new ID. Throws on a fragment the
+  // store refuses; ErrorText then holds the parser's messages.
+  void InsertRecord(TQuickDom& store, const std::string& xml, const std::string& owner, std::string& ErrorText)
+      REQUIRES(StoreLock);
+  // The vCard upload (web/vcf_upload.cpp): inserts every card of RawParams and
+  // leaves the last pass's record XML in `xml`. Throws when a card is refused;
+  // the cards before it stay.
+  void UploadVcf(const RequestInfo& req, TQuickDom& store, const std::string& owner, std::string& xml)
+      REQUIRES(StoreLock);
+
+  // One ID index per store document, kept true by the insert path.
+  std::unordered_map<const TQuickDom*, TRecordIdIndex> RecordIdIndexes GUARDED_BY(StoreLock);
 };
 
 }  // namespace pelorin

@@ -145,16 +145,4 @@ void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const st
   // Any other extension, or none: 200 with an empty body.
 }
 
-// Static files: the next step fills this in; until then the answer is an empty 200.
-void TPelorinService::ServeFileRow(RequestInfo& /*req*/, ResponseInfo& /*res*/) {}
-
-// Page rendering: the next step fills this in; until then the answer is an empty 200.
-void TPelorinService::RenderPageRow(RequestInfo& /*req*/, ResponseInfo& /*res*/, const std::string& /*user*/,
-                                    const std::string& /*display_name*/, bool /*is_admin*/) {}
-
-// Record commands and the vCard upload: the next step fills this in; until then
-// the answer is an empty 200.
-void TPelorinService::RecordCommandsRow(RequestInfo& /*req*/, ResponseInfo& /*res*/,
-                                        const std::string& /*user*/) {}
-
 }  // namespace pelorin

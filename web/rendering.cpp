@@ -1,0 +1,142 @@
+// The render branch of the dispatcher: a page that does not exist as a file is
+// made by the stylesheet beside its path, applied to the store the path
+// addresses, and wrapped in the prolog of its extension. Runs on a connection's
+// thread with StoreLock held.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/vcard_main.h"
+
+namespace pelorin {
+namespace {
+
+constexpr char kXhtmlProlog[] =
+    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+    "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" \"DTD/xhtml1-transitional.dtd\">";
+constexpr char kWmlProlog[] =
+    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>"
+    "<!DOCTYPE wml PUBLIC \"-//WAPFORUM//DTD WML 1.1//EN\" \"http://www.wapforum.org/DTD/wml_1.1.xml\">";
+constexpr std::string_view kUtf16Declaration = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>";
+
+// The parameters the server sets; a request field of one of these names would
+// let a query such as "?USER=bob" show another user's cards.
+constexpr std::string_view kServerParameters[] = {"USER", "NAME", "ADMIN", "VERSION"};
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) c = LowerAscii(c);
+  return text;
+}
+
+std::size_t FindIgnoringCase(std::string_view text, std::string_view needle) {
+  if (needle.size() > text.size()) return std::string_view::npos;
+  for (std::size_t at = 0; at + needle.size() <= text.size(); ++at) {
+    if (EqualsIgnoringCase(text.substr(at, needle.size()), needle)) return at;
+  }
+  return std::string_view::npos;
+}
+
+// The transform gives UTF-8; the prologs declare ISO-8859-1. A code point above
+// U+00FF, and a byte that does not start a well-formed sequence, becomes "?".
+std::string NarrowToLatin1(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+    }
+    std::size_t taken = 1;
+    while (length != 0 && taken < length && i + taken < utf8.size() &&
+           (static_cast<unsigned char>(utf8[i + taken]) & 0xC0) == 0x80) {
+      code = (code << 6) | (static_cast<unsigned char>(utf8[i + taken]) & 0x3F);
+      ++taken;
+    }
+    if (length != 0 && taken == length && code <= 0xFF) {
+      out += static_cast<char>(code);
+    } else {
+      out += '?';
+    }
+    i += taken;
+  }
+  return out;
+}
+
+bool IsServerParameter(std::string_view entry) {
+  const std::string_view name = entry.substr(0, entry.find('='));
+  for (const std::string_view reserved : kServerParameters) {
+    if (EqualsIgnoringCase(name, reserved)) return true;
+  }
+  return false;
+}
+
+void AppendServerParameters(std::vector<std::string>& fields, const std::string& user,
+                            const std::string& display_name, bool is_admin) {
+  std::erase_if(fields, [](const std::string& entry) { return IsServerParameter(entry); });
+  fields.push_back("USER=" + LowerAscii(user));
+  fields.push_back("NAME=" + display_name);
+  if (is_admin) fields.push_back("ADMIN=true");
+  fields.push_back(std::string("VERSION=") + kVersionText);
+}
+
+// The extension as the dispatcher computed it: from the last ".", lower-cased.
+std::string ExtensionOf(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  return dot == std::string::npos ? std::string() : LowerAscii(path.substr(dot));
+}
+
+}  // namespace
+
+std::string TPelorinService::WrapOutput(const std::string& ext, const std::string& text) {
+  if (ext == ".htm") return kXhtmlProlog + text;
+  if (ext == ".wml") return kWmlProlog + text;
+  if (ext == ".vcf") {
+    std::string out = text;
+    const std::size_t at = FindIgnoringCase(out, kUtf16Declaration);
+    if (at != std::string::npos) out.erase(at, kUtf16Declaration.size());
+    return out;
+  }
+  return text;
+}
+
+void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const std::string& user,
+                                    const std::string& display_name, bool is_admin) {
+  try {
+    TQuickDom& store = StoreForPath(req.Path);
+    AppendServerParameters(req.FormFields, user, display_name, is_admin);
+    const std::string stylesheet = AppDir + MapPath(req.Path) + ".xsl";
+    std::string output;
+    std::string ErrorText;
+    store.Transform(stylesheet, &req.FormFields, output, ErrorText);
+    std::string text = WrapOutput(ExtensionOf(req.Path), NarrowToLatin1(output));
+    if (!ErrorText.empty()) {
+      res.SetStatus(500);
+      text = ErrorText;
+    }
+    res.Body = std::move(text);
+  } catch (...) {
+    const std::string message = "Error transforming file: " + req.Path;
+    WriteLog(message);
+    res.SetStatus(500);
+    res.Body = message;
+  }
+}
+
+}  // namespace pelorin
