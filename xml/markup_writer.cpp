@@ -37,4 +37,18 @@ void AppendAttributes(std::string& out, const xmlNode* element) {
   }
 }
 
+void AppendCommentOrInstruction(std::string& out, const xmlNode* node) {
+  if (node->type == XML_COMMENT_NODE) {
+    out += "<!--";
+    out += Chars(node->content);
+    out += "-->";
+  } else if (node->type == XML_PI_NODE) {
+    out += "<?";
+    out += Chars(node->name);
+    out += ' ';
+    out += Chars(node->content);
+    out += "?>";
+  }
+}
+
 }  // namespace pelorin

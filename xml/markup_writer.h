@@ -14,6 +14,9 @@ void AppendQualifiedName(std::string& out, const xmlNode* node);
 // The element's namespace declarations and attributes, each preceded by a blank,
 // values escaped as attribute values.
 void AppendAttributes(std::string& out, const xmlNode* element);
+// A comment as "<!--" text "-->", a processing instruction as "<?" name, a
+// blank, its data and "?>"; their text is written as it is.
+void AppendCommentOrInstruction(std::string& out, const xmlNode* node);
 
 }  // namespace pelorin
 

@@ -55,16 +55,8 @@ void AppendMarkup(std::string& out, const xmlNode* node) {
       out += Chars(node->content);  // bare: scripts and styles must reach the browser as written
       return;
     case XML_COMMENT_NODE:
-      out += "<!--";
-      out += Chars(node->content);
-      out += "-->";
-      return;
     case XML_PI_NODE:
-      out += "<?";
-      out += Chars(node->name);
-      out += ' ';
-      out += Chars(node->content);
-      out += "?>";
+      AppendCommentOrInstruction(out, node);
       return;
     default:
       return;

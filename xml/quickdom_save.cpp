@@ -66,16 +66,8 @@ void AppendNode(std::string& out, const xmlNode* node, size_t depth) {
       out += "]]>";
       return;
     case XML_COMMENT_NODE:
-      out += "<!--";
-      out += Chars(node->content);
-      out += "-->";
-      return;
     case XML_PI_NODE:
-      out += "<?";
-      out += Chars(node->name);
-      out += ' ';
-      out += Chars(node->content);
-      out += "?>";
+      AppendCommentOrInstruction(out, node);
       return;
     case XML_ENTITY_REF_NODE:
       out += '&';

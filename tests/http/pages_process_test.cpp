@@ -72,15 +72,6 @@ class PagesProcessTest : public ::testing::Test {
     return ParseAnswer(Exchange(port_, request));
   }
 
-  bool WaitForFileText(const std::string& name, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (ReadFile(app_.File(name)).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
   TAppDir app_;
   std::uint16_t port_ = FreePort();
   std::unique_ptr<TServerProcess> server_;
@@ -133,7 +124,7 @@ TEST_F(PagesProcessTest, MultipartUploadIsSavedAfterTheInterval) {
   const THttpAnswer answer = RawPost("/pelorin/import.htm", "multipart/form-data; boundary=b0undary", body);
   EXPECT_EQ(302, answer.Status);
   EXPECT_EQ("importedmsg.htm", HeaderOf(answer, "Location"));
-  ASSERT_TRUE(WaitForFileText("pelorin/base.xml", "Wire Two"));
+  ASSERT_TRUE(WaitForFileText(app_, "pelorin/base.xml", "Wire Two"));
   const std::string saved = ReadFile(app_.File("pelorin/base.xml"));
   EXPECT_LT(saved.find("Wire One"), saved.find("Wire Two"));
 }

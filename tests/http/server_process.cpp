@@ -231,4 +231,13 @@ std::string HeaderOf(const THttpAnswer& answer, const std::string& name) {
   return answer.Head.substr(start, answer.Head.find("\r\n", start) - start);
 }
 
+bool WaitForFileText(const TAppDir& app, const std::string& name, const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (ReadFile(app.File(name)).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 }  // namespace pelorin::testing

@@ -76,6 +76,10 @@ THttpAnswer Request(std::uint16_t port, const std::string& method, const std::st
 // The value of a header line of the answer's head, or empty.
 std::string HeaderOf(const THttpAnswer& answer, const std::string& name);
 
+// Polls until the file `name` below the application directory holds `text`
+// (the periodic save writes in its own time); false after a minute.
+bool WaitForFileText(const TAppDir& app, const std::string& name, const std::string& text);
+
 }  // namespace pelorin::testing
 
 #endif  // PELORIN_TESTS_HTTP_SERVER_PROCESS_H_

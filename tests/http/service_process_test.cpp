@@ -49,16 +49,6 @@ class ServiceProcessTest : public ::testing::Test {
     ASSERT_TRUE(exit_code.has_value());
     EXPECT_EQ(code, *exit_code);
   }
-  // Polls until `name` holds `text`; the periodic save writes it in its own time.
-  bool WaitForFileText(const std::string& name, const std::string& text) {
-    const auto deadline = Clock::now() + std::chrono::seconds(60);
-    while (Clock::now() < deadline) {
-      if (ReadFile(app_.File(name)).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
   TAppDir app_;
   std::uint16_t port_ = FreePort();
   std::unique_ptr<TServerProcess> server_;
@@ -178,7 +168,7 @@ TEST_F(ServiceProcessTest, PeriodicSaveFollowsTheIntervalOverride) {
       Request(port_, "POST", "/pelorin/index.htm", "bob", "pw",
               "Command=insert&XML=%3CvCard%3E%3CFN%3ESaved+Card%3C%2FFN%3E%3C%2FvCard%3E&Redirect=index.htm");
   EXPECT_EQ(302, answer.Status);
-  EXPECT_TRUE(WaitForFileText("pelorin/base.xml", "Saved Card"));
+  EXPECT_TRUE(WaitForFileText(app_, "pelorin/base.xml", "Saved Card"));
   StopAndExpectExit(SIGTERM, 0);
 }
 
