@@ -17,6 +17,7 @@
 #include "web/http_server.h"
 #include "web/record_ids.h"
 #include "web/request_info.h"
+#include "web/sign_in_throttle.h"
 #include "xml/quickdom.h"
 
 namespace boost::asio {
@@ -73,6 +74,11 @@ class TPelorinService {
                  std::string& display_name) REQUIRES(StoreLock);
   void LogoutUser(const std::string& user, const std::string& password) REQUIRES(StoreLock);
   static bool CheckAdminArea(bool is_admin, const std::string& path);
+  // CheckUser's outcome in full: a refusal through the logout marker is no failed
+  // sign-in (the password was right), so the throttle must tell them apart.
+  enum class TAccountCheck { Accepted, LoggedOut, Refused };
+  TAccountCheck CheckAccount(const std::string& user, const std::string& password, bool& is_admin,
+                             std::string& display_name) REQUIRES(StoreLock);
 
   // A URL-form path ("/config/config.xml") as a path below AppDir.
   static std::string MapPath(const std::string& path);
@@ -99,6 +105,7 @@ class TPelorinService {
   TQuickDom ConfigDom GUARDED_BY(StoreLock);
   TQuickDom TempDom GUARDED_BY(StoreLock);
   TTimer SaveTimer GUARDED_BY(StoreLock);  // the lock guards its enabled state
+  TSignInThrottle SignInThrottle GUARDED_BY(StoreLock);
 
   // Test seams. The clock of the record IDs; and a look at each uploaded card's
   // XML before it is inserted, which may change it (to make the store refuse one).

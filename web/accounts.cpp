@@ -54,6 +54,11 @@ std::string AccountXPath(const std::string& password) {
 
 bool TPelorinService::CheckUser(const std::string& user, const std::string& password, bool& is_admin,
                                 std::string& display_name) {
+  return CheckAccount(user, password, is_admin, display_name) == TAccountCheck::Accepted;
+}
+
+TPelorinService::TAccountCheck TPelorinService::CheckAccount(const std::string& user, const std::string& password,
+                                                             bool& is_admin, std::string& display_name) {
   display_name.clear();
   bool found = false;
   const std::string xpath = AccountXPath(password);
@@ -68,14 +73,14 @@ bool TPelorinService::CheckUser(const std::string& user, const std::string& pass
       is_admin = UserDom.SelectSibling("ADMIN");
       if (UserDom.SelectSibling("LOGOUT")) {
         UserDom.RemoveCurrent();  // the marker fails this one check only
-        return false;
+        return TAccountCheck::LoggedOut;
       }
     }
     UserDom.SelectParent();
   }
   // The password never reaches the log: a log file must not hold secrets.
   if (!found && !user.empty() && !password.empty()) WriteLog("User (" + user + "/********) check failed.");
-  return found;
+  return found ? TAccountCheck::Accepted : TAccountCheck::Refused;
 }
 
 // The marker lives in memory and reaches the file with the next save; it arms no

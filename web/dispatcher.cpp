@@ -111,9 +111,21 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
     LogoutUser(user, pass);
     return res.RedirectTo(kPelorinIndex);
   }
+  // A locked pair gets the challenge without its password being looked at, so
+  // guessing on learns nothing, while other names and addresses sign in as usual.
+  const auto now = TSignInThrottle::TClock::now();
+  if (SignInThrottle.IsLocked(user, req.PeerAddress, now)) return AskForAccount(req, res);
   bool is_admin = false;
   std::string display_name;
-  if (!CheckUser(user, pass, is_admin, display_name)) return AskForAccount(req, res);
+  const TAccountCheck check = CheckAccount(user, pass, is_admin, display_name);
+  if (check != TAccountCheck::Accepted) {
+    if (check == TAccountCheck::Refused && !user.empty() && !pass.empty() &&
+        SignInThrottle.RecordFailure(user, req.PeerAddress, now)) {
+      WriteLog("User (" + user + "/********) locked for 60 s.");
+    }
+    return AskForAccount(req, res);
+  }
+  SignInThrottle.RecordSuccess(user, req.PeerAddress);
   if (HasParentSegment(req.Path)) {
     res.SetStatus(403);
     res.Body = "Forbidden path.";

@@ -6,6 +6,7 @@ add_library(pelorin_web STATIC
   ${CMAKE_CURRENT_LIST_DIR}/basic_auth.cpp
   ${CMAKE_CURRENT_LIST_DIR}/request_reader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/response_writer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/sign_in_throttle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_server.cpp
 )
 target_include_directories(pelorin_web PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)

@@ -182,6 +182,47 @@ TEST_F(ServiceProcessTest, FailedSignInIsLoggedWithoutThePassword) {
   EXPECT_EQ(std::string::npos, log.find("Hunter2"));
 }
 
+// One request sent from `source` (any address of 127.0.0.0/8 is the loopback
+// interface), answered with its status; 0 when nothing came back.
+int StatusFrom(const char* source, std::uint16_t port, const std::string& basic_credentials) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::inet_pton(AF_INET, source, &address.sin_addr);
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(port);
+  ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+  std::string answer;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0) {
+    const std::string request = "GET /x.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Basic " +
+                                basic_credentials + "\r\n\r\n";
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+      char buffer[4096];
+      for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(fd);
+  return ParseAnswer(answer).Status;
+}
+
+TEST_F(ServiceProcessTest, GuessingLocksOneNameFromOneAddressOnly) {
+  constexpr char kBobRight[] = "Ym9iOnB3";       // bob:pw
+  constexpr char kBobWrong[] = "Ym9iOndyb25n";   // bob:wrong
+  constexpr char kAdmin[] = "YWRtaW46YWRtaW4=";  // admin:admin
+  WriteStores();
+  StartServing();
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(401, StatusFrom("127.0.0.1", port_, kBobWrong));
+  EXPECT_EQ(401, StatusFrom("127.0.0.1", port_, kBobRight));  // locked: not even checked
+  EXPECT_EQ(200, StatusFrom("127.0.0.2", port_, kBobRight));  // the peer address as the server saw it
+  EXPECT_EQ(200, StatusFrom("127.0.0.1", port_, kAdmin));
+  StopAndExpectExit(SIGTERM, 0);
+  const std::string log = app_.LogText();
+  EXPECT_NE(std::string::npos, log.find(": User (bob/********) locked for 60 s.\r\n")) << log;
+}
+
 TEST_F(ServiceProcessTest, PauseAndContinueKeepServing) {
   WriteStores();
   StartServing();

@@ -57,6 +57,8 @@ inline std::string LocationOf(const ResponseInfo& res) {
 
 class TWebTest : public TServiceTest {
  protected:
+  std::string peer_address_ = "192.0.2.1";  // the client address Send reports
+
   void StartWith(const std::string& cards) {
     WriteStores(kTestConfig, cards);
     ASSERT_TRUE(Start());
@@ -79,6 +81,7 @@ class TWebTest : public TServiceTest {
     req.UserName = user;
     req.Password = password;
     req.HostName = host;
+    req.PeerAddress = peer_address_;
     req.Headers = headers;
     req.RawParams = raw_params;
     req.FormFields = SplitFormFields(raw_params);
