@@ -78,6 +78,20 @@ void AskForAccount(const RequestInfo& req, ResponseInfo& res) {
   res.Body = WebDomainName(req.HostName) + " web service. Account required.";
 }
 
+// Style sheets and images go out with their own type once they are found: a
+// browser ignores a style sheet sent as text/html on a standards-mode page, and
+// every page here is one.
+void SetStaticFileType(const std::string& ext, ResponseInfo& res) {
+  if (res.StatusCode != 200) return;
+  if (ext == ".css") {
+    res.BodyType = "text/css";
+  } else if (ext == ".gif") {
+    res.BodyType = "image/gif";
+  } else {
+    res.BodyType = "image/jpeg";
+  }
+}
+
 bool FileExists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(path, ignored);
@@ -149,7 +163,10 @@ void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const st
 
   const std::string ext = PathExtension(path);
   SetContentType(ext, res);
-  if (ext == ".css" || ext == ".jpg" || ext == ".jpeg" || ext == ".gif") return ServeFileRow(req, res);
+  if (ext == ".css" || ext == ".jpg" || ext == ".jpeg" || ext == ".gif") {
+    ServeFileRow(req, res);
+    return SetStaticFileType(ext, res);
+  }
   if (ext == ".htm" || ext == ".wml" || ext == ".vcf") {
     if (FileExists(AppDir + MapPath(path))) return ServeFileRow(req, res);
     return RenderPageRow(req, res, user, display_name, is_admin);

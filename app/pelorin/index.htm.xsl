@@ -107,7 +107,8 @@
         </xsl:if>
       </td>
       <td class="col-actions">
-        <a class="btn btn-small" href="card.htm?ID={$id}">View</a>
+        <!-- On a phone the name, which links to the card too, is enough. -->
+        <a class="btn btn-small hide-sm" href="card.htm?ID={$id}">View</a>
         <a class="btn btn-small" href="edit.htm?ID={$id}">Edit</a>
         <a class="btn btn-small btn-danger-outline" href="delete.htm?ID={$id}">Delete</a>
       </td>

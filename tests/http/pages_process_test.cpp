@@ -102,7 +102,7 @@ TEST_F(PagesProcessTest, StaticFilesAsBytes) {
   EXPECT_EQ(200, image.Status);
   EXPECT_EQ(gif, image.Body);
   EXPECT_EQ(std::to_string(gif.size()), HeaderOf(image, "Content-Length"));
-  EXPECT_EQ("text/html", HeaderOf(image, "Content-Type"));
+  EXPECT_EQ("image/gif", HeaderOf(image, "Content-Type"));
 
   const THttpAnswer missing = Request(port_, "GET", "/pelorin/missing.css", "bob", "pw");
   EXPECT_EQ(404, missing.Status);

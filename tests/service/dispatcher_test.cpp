@@ -180,6 +180,24 @@ TEST_F(DispatcherTest, ResponseTypeFollowsTheExtensionOfAGet) {
   EXPECT_EQ("text/html", Request("POST", "/pelorin/cards.vcf", "bob", "pw").BodyType);
 }
 
+TEST_F(DispatcherTest, StyleSheetsAndImagesFoundGoOutWithTheirOwnType) {
+  for (const char* name : {"pelorin/site.css", "pelorin/logo.GIF", "pelorin/a.jpg", "pelorin/b.JPEG",
+                           "pelorin/fixed.htm"}) {
+    WriteFile(dir_.File(name), "bytes");
+  }
+  const struct {
+    const char* path;
+    const char* type;
+  } cases[] = {
+      {"/pelorin/site.css", "text/css"},  {"/pelorin/logo.GIF", "image/gif"},
+      {"/pelorin/a.jpg", "image/jpeg"},   {"/pelorin/b.JPEG", "image/jpeg"},
+      {"/pelorin/fixed.htm", "text/html"},
+      {"/pelorin/missing.css", "text/html"},  // the 404 text stays text
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.type, Get(c.path, "bob", "pw").BodyType) << c.path;
+  EXPECT_EQ("bytes", Get("/pelorin/site.css", "bob", "pw").Body);
+}
+
 TEST_F(DispatcherTest, RequestsWithoutARouteEndEmpty) {
   for (const char* path : {"/pelorin/list", "/pelorin/page.html", "/pelorin/logo.png", "*"}) {
     const ResponseInfo res = Get(path, "bob", "pw");

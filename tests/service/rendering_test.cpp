@@ -171,7 +171,7 @@ class StaticFileTest : public TWebTest {
   void SetUp() override { StartWith(kCards); }
 };
 
-TEST_F(StaticFileTest, GifBytesArriveUnchangedAsTextHtml) {
+TEST_F(StaticFileTest, GifBytesArriveUnchangedAsAnImage) {
   InstallPage("dot.gif", "pelorin/dot.gif");
   const std::string bytes = ReadFile(PageFixture("dot.gif"));
   ASSERT_NE(std::string::npos, bytes.find('\0'));
@@ -179,7 +179,7 @@ TEST_F(StaticFileTest, GifBytesArriveUnchangedAsTextHtml) {
     if (std::string(path).ends_with("GIF")) InstallPage("dot.gif", "pelorin/dot.GIF");
     const ResponseInfo res = Get(path, "bob", "pw");
     EXPECT_EQ(200, res.StatusCode) << path;
-    EXPECT_EQ("text/html", res.BodyType) << path;
+    EXPECT_EQ("image/gif", res.BodyType) << path;
     EXPECT_EQ(bytes, res.Body) << path;
   }
 }
