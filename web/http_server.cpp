@@ -1,19 +1,21 @@
 #include "web/http_server.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <limits>
+#include <list>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <boost/asio.hpp>
@@ -31,10 +33,47 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
+namespace {
+
+// Descriptors left for everything but connections: the listener and the I/O loop's
+// own, the log and store files, and the pages and stylesheets that each of the
+// handler threads may have open at once.
+constexpr std::size_t kDescriptorsForFiles = 128;
+
+// Every connection holds a descriptor. The soft limit is often far below the hard
+// one (1024 against 524288 under systemd), so it is raised as far as allowed, and
+// the connections get what the files leave. Never fails: without a raise the
+// current limit is used.
+std::size_t ConnectionsTheDescriptorsAllow() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return std::numeric_limits<std::size_t>::max();
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    // An unlimited hard limit cannot be the soft one (the kernel caps descriptors at
+    // fs.nr_open); its usual value is the next thing to ask for.
+    constexpr rlim_t kUsualKernelCeiling = rlim_t{1} << 20;
+    if (setrlimit(RLIMIT_NOFILE, &raised) != 0 && limit.rlim_max == RLIM_INFINITY &&
+        limit.rlim_cur < kUsualKernelCeiling) {
+      raised.rlim_cur = kUsualKernelCeiling;
+      (void)setrlimit(RLIMIT_NOFILE, &raised);
+    }
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return std::numeric_limits<std::size_t>::max();
+  }
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > std::numeric_limits<std::size_t>::max()) {
+    return std::numeric_limits<std::size_t>::max();
+  }
+  const auto soft = static_cast<std::size_t>(limit.rlim_cur);
+  return soft > 2 * kDescriptorsForFiles ? soft - kDescriptorsForFiles : std::max<std::size_t>(1, soft / 2);
+}
+
+}  // namespace
+
 // All socket work runs on one I/O thread (so connections need no strands); handler
 // calls run on a fixed pool of threads fed by a queue, so that requests overlap
-// without the cost of starting a thread for each. Connections are counted so that
-// the accept loop can pause at the cap and Deactivate can wait for the last one.
+// without the cost of starting a thread for each. At the cap on open connections a
+// newcomer is still accepted and the connection that has waited longest for its
+// request is shed instead; connections that reached the handler are never shed.
 class THttpServer::Impl {
  public:
   Impl(THandler handler, THttpServerLimits limits) : handler_(std::move(handler)), limits_(limits) {}
@@ -43,6 +82,7 @@ class THttpServer::Impl {
   bool Activate(std::uint16_t port);
   void Deactivate();
   std::uint16_t Port() const { return port_.load(); }
+  std::size_t ConnectionCap() const { return connection_cap_.load(); }
   std::string ErrorText() const {
     std::lock_guard lock(mutex_);
     return error_text_;
@@ -50,17 +90,22 @@ class THttpServer::Impl {
 
  private:
   class TConnection;
+  // Oldest first; entries of connections that ended without Close are expired.
+  using TConnectionList = std::list<std::weak_ptr<TConnection>>;
 
   bool OpenAcceptor(std::uint16_t port);
   void RunIoLoop() noexcept;
   void AcceptNext();
   void OnAccept(error_code ec, tcp::socket socket);
+  void ShedLongestWaiting(const TConnection* newcomer);
+  void ConnectionClosed();
+  void ForgetExpiredConnections();
   void CloseIdleConnections();
   void StartHandler(std::shared_ptr<TConnection> connection);
   void StartWorkers();  // throws std::system_error; JoinWorkers then ends those started
   void RunWorker() noexcept;
   void ConnectionStarted();
-  void ConnectionEnded(const asio::any_io_executor& executor);
+  void ConnectionEnded();
   void JoinWorkers();
 
   // Enough for handlers that wait on one another (a slow import beside quick page
@@ -77,14 +122,19 @@ class THttpServer::Impl {
   std::optional<asio::steady_timer> retry_timer_;
   std::thread io_thread_;
   std::atomic<std::uint16_t> port_{0};
+  std::atomic<std::size_t> connection_cap_{0};
   std::atomic<bool> stopping_{false};
-  std::vector<std::weak_ptr<TConnection>> connections_;  // I/O thread only
+
+  // I/O thread only. Every open connection, and those of them still waiting for
+  // their request: the ones that may be shed.
+  TConnectionList open_connections_;
+  TConnectionList awaiting_request_;
+  bool accept_paused_ = false;  // at the cap with nothing to shed
 
   std::mutex lifecycle_mutex_;  // one Activate or Deactivate at a time
   mutable std::mutex mutex_;    // guards everything below
   std::condition_variable all_closed_;
-  std::size_t live_connections_ = 0;
-  bool accept_paused_ = false;
+  std::size_t live_connections_ = 0;  // until the last TConnection is destroyed
   std::string error_text_;
   bool active_ = false;
 
@@ -96,22 +146,24 @@ class THttpServer::Impl {
 };
 
 // One connection from accept to close. Lives in shared_ptrs held by its pending
-// operations; every method but RunHandler runs on the I/O thread.
+// operations; every method but RunHandler and the destructor runs on the I/O thread.
 class THttpServer::Impl::TConnection : public std::enable_shared_from_this<TConnection> {
  public:
   TConnection(Impl& server, tcp::socket socket, std::string peer)
       : server_(server), stream_(std::move(socket)), peer_(std::move(peer)) {
     server_.ConnectionStarted();
   }
-  ~TConnection() { server_.ConnectionEnded(stream_.get_executor()); }
+  ~TConnection();
 
-  void Start();
+  void Start();  // throws std::bad_alloc; Close then undoes it
   void CloseUnlessHandling();
   void RunHandler() noexcept;  // on a handler thread
   void Answer(std::string bytes);
+  void Close();
 
  private:
   enum class TPhase { Reading, Handling, Writing, Lingering, Closed };
+  static constexpr std::size_t kChunkSize = 8192;
 
   void OnHeader(error_code ec);
   void OnBody(error_code ec);
@@ -119,9 +171,10 @@ class THttpServer::Impl::TConnection : public std::enable_shared_from_this<TConn
   void OnBodyBytes(error_code ec, std::size_t count);
   void Dispatch(std::string body);
   void AnswerTooLarge();
+  void StopAwaitingRequest();
+  bool MakeChunk();
   void Linger();
   void DrainMore();
-  void Close();
 
   Impl& server_;
   beast::tcp_stream stream_;
@@ -133,11 +186,31 @@ class THttpServer::Impl::TConnection : public std::enable_shared_from_this<TConn
   std::string body_;
   RequestInfo request_;
   std::string response_bytes_;
-  std::array<char, 8192> chunk_{};
+  // Scratch space for reads outside the parser (a body read until the peer closes,
+  // the drain before closing), made on first use: an idle connection should cost
+  // little, and most never need it.
+  std::unique_ptr<char[]> chunk_;
   TPhase phase_ = TPhase::Reading;
+  // This connection's places in the server's lists, so that leaving them is cheap.
+  std::optional<TConnectionList::iterator> open_entry_;
+  std::optional<TConnectionList::iterator> awaiting_entry_;
 };
 
+THttpServer::Impl::TConnection::~TConnection() {
+  // Only a failure inside a completion handler ends a connection without Close; its
+  // list entries then linger, expired, and must stop counting against the cap.
+  if (phase_ != TPhase::Closed) {
+    try {
+      asio::post(stream_.get_executor(), [&server = server_] { server.ForgetExpiredConnections(); });
+    } catch (...) {
+    }
+  }
+  server_.ConnectionEnded();
+}
+
 void THttpServer::Impl::TConnection::Start() {
+  open_entry_ = server_.open_connections_.insert(server_.open_connections_.end(), weak_from_this());
+  awaiting_entry_ = server_.awaiting_request_.insert(server_.awaiting_request_.end(), weak_from_this());
   stream_.expires_after(server_.limits_.ReadTimeout);
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(
@@ -185,25 +258,38 @@ void THttpServer::Impl::TConnection::ReadUntilPeerCloses() {
   body_ = beast::buffers_to_string(buffer_.data());
   buffer_.consume(buffer_.size());
   if (body_.size() > server_.limits_.BodyLimit) return AnswerTooLarge();
-  stream_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](error_code ec, std::size_t count) {
-    self->OnBodyBytes(ec, count);
-  });
+  if (!MakeChunk()) return Close();
+  stream_.async_read_some(asio::buffer(chunk_.get(), kChunkSize),
+                          [self = shared_from_this()](error_code ec, std::size_t count) { self->OnBodyBytes(ec, count); });
 }
 
 void THttpServer::Impl::TConnection::OnBodyBytes(error_code ec, std::size_t count) {
-  body_.append(chunk_.data(), count);
+  body_.append(chunk_.get(), count);
   if (body_.size() > server_.limits_.BodyLimit) return AnswerTooLarge();
   if (ec == asio::error::eof && !server_.stopping_) return Dispatch(std::move(body_));
   if (ec || server_.stopping_) return Close();
-  stream_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](error_code next_ec, std::size_t next) {
-    self->OnBodyBytes(next_ec, next);
-  });
+  stream_.async_read_some(asio::buffer(chunk_.get(), kChunkSize),
+                          [self = shared_from_this()](error_code next_ec, std::size_t next) {
+                            self->OnBodyBytes(next_ec, next);
+                          });
+}
+
+bool THttpServer::Impl::TConnection::MakeChunk() {
+  if (!chunk_) chunk_.reset(new (std::nothrow) char[kChunkSize]);
+  return chunk_ != nullptr;
+}
+
+void THttpServer::Impl::TConnection::StopAwaitingRequest() {
+  if (!awaiting_entry_) return;
+  server_.awaiting_request_.erase(*awaiting_entry_);
+  awaiting_entry_.reset();
 }
 
 void THttpServer::Impl::TConnection::Dispatch(std::string body) {
   std::optional<RequestInfo> request = AssembleRequest(head_, std::move(body), peer_);
   if (!request) return Close();
   request_ = std::move(*request);
+  StopAwaitingRequest();
   phase_ = TPhase::Handling;
   stream_.expires_never();
   server_.StartHandler(shared_from_this());
@@ -252,6 +338,7 @@ void THttpServer::Impl::TConnection::Answer(std::string bytes) {
 }
 
 void THttpServer::Impl::TConnection::AnswerTooLarge() {
+  StopAwaitingRequest();
   ResponseInfo response;
   response.SetStatus(413);
   response.BodyType = "text/plain";
@@ -267,25 +354,36 @@ void THttpServer::Impl::TConnection::Linger() {
   error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
   stream_.expires_after(server_.limits_.LingerTimeout);
+  if (!MakeChunk()) return Close();
   DrainMore();
 }
 
 void THttpServer::Impl::TConnection::DrainMore() {
-  stream_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](error_code ec, std::size_t) {
-    if (ec || self->phase_ == TPhase::Closed) return self->Close();
-    self->DrainMore();
-  });
+  stream_.async_read_some(asio::buffer(chunk_.get(), kChunkSize),
+                          [self = shared_from_this()](error_code ec, std::size_t) {
+                            if (ec || self->phase_ == TPhase::Closed) return self->Close();
+                            self->DrainMore();
+                          });
 }
 
 void THttpServer::Impl::TConnection::CloseUnlessHandling() {
   if (phase_ == TPhase::Reading || phase_ == TPhase::Lingering) Close();
 }
 
+// The operations still pending complete with an error and drop their hold; the
+// descriptor and the place under the cap are free at once.
 void THttpServer::Impl::TConnection::Close() {
+  if (phase_ == TPhase::Closed) return;
   phase_ = TPhase::Closed;
+  StopAwaitingRequest();
+  if (open_entry_) {
+    server_.open_connections_.erase(*open_entry_);
+    open_entry_.reset();
+  }
   error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
   stream_.socket().close(ignored);
+  server_.ConnectionClosed();
 }
 
 bool THttpServer::Impl::Activate(std::uint16_t port) {
@@ -298,6 +396,7 @@ bool THttpServer::Impl::Activate(std::uint16_t port) {
     }
     error_text_.clear();
   }
+  connection_cap_ = std::max<std::size_t>(1, std::min(limits_.MaxConnections, ConnectionsTheDescriptorsAllow()));
   io_ = std::make_unique<asio::io_context>(1);
   acceptor_.emplace(*io_);
   retry_timer_.emplace(*io_);
@@ -305,6 +404,7 @@ bool THttpServer::Impl::Activate(std::uint16_t port) {
     retry_timer_.reset();
     acceptor_.reset();
     io_.reset();
+    connection_cap_ = 0;
     return false;
   }
   stopping_ = false;
@@ -322,6 +422,7 @@ bool THttpServer::Impl::Activate(std::uint16_t port) {
     acceptor_.reset();
     io_.reset();
     port_ = 0;
+    connection_cap_ = 0;
     return false;
   }
   std::lock_guard lock(mutex_);
@@ -385,18 +486,53 @@ void THttpServer::Impl::OnAccept(error_code ec, tcp::socket socket) {
   if (address.is_v6() && address.to_v6().is_v4_mapped()) {
     address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
   }
-  auto connection = std::make_shared<TConnection>(*this, std::move(socket), peer_ec ? std::string() : address.to_string());
-  std::erase_if(connections_, [](const std::weak_ptr<TConnection>& c) { return c.expired(); });
-  connections_.push_back(connection);
-  connection->Start();
-  {
-    std::lock_guard lock(mutex_);
-    if (live_connections_ >= limits_.MaxConnections) {
-      accept_paused_ = true;  // the next connection to end resumes accepting
-      return;
-    }
+  std::shared_ptr<TConnection> newcomer;
+  try {
+    newcomer = std::make_shared<TConnection>(*this, std::move(socket), peer_ec ? std::string() : address.to_string());
+    newcomer->Start();
+  } catch (const std::exception&) {
+    // Out of memory: this connection is dropped, and the server goes on accepting.
+    if (newcomer) newcomer->Close();
+  }
+  const std::size_t cap = connection_cap_.load();
+  if (open_connections_.size() > cap) ShedLongestWaiting(newcomer.get());
+  // Accepting goes on while there is room, or a connection to shed for the next
+  // newcomer; otherwise every place is taken by a request being answered, and the
+  // next connection to close resumes it.
+  if (open_connections_.size() > cap || (open_connections_.size() == cap && awaiting_request_.empty())) {
+    accept_paused_ = true;
+    return;
   }
   AcceptNext();
+}
+
+// A client that trickles its request holds its place for up to the read time-out;
+// enough of them would keep everybody else out. So the one that has waited longest
+// gives way, as it is the likeliest never to finish. The newcomer itself is spared:
+// shedding it would turn every arrival at a full server away.
+void THttpServer::Impl::ShedLongestWaiting(const TConnection* newcomer) {
+  while (!awaiting_request_.empty()) {
+    const std::shared_ptr<TConnection> oldest = awaiting_request_.front().lock();
+    if (!oldest) {
+      awaiting_request_.pop_front();
+      continue;
+    }
+    if (oldest.get() != newcomer) oldest->Close();
+    return;
+  }
+}
+
+void THttpServer::Impl::ConnectionClosed() {
+  if (!accept_paused_ || stopping_) return;
+  accept_paused_ = false;
+  AcceptNext();
+}
+
+void THttpServer::Impl::ForgetExpiredConnections() {
+  const auto expired = [](const std::weak_ptr<TConnection>& c) { return c.expired(); };
+  std::erase_if(open_connections_, expired);
+  std::erase_if(awaiting_request_, expired);
+  ConnectionClosed();
 }
 
 void THttpServer::Impl::ConnectionStarted() {
@@ -404,15 +540,9 @@ void THttpServer::Impl::ConnectionStarted() {
   ++live_connections_;
 }
 
-void THttpServer::Impl::ConnectionEnded(const asio::any_io_executor& executor) {
+void THttpServer::Impl::ConnectionEnded() {
   std::lock_guard lock(mutex_);
   --live_connections_;
-  if (accept_paused_ && !stopping_) {
-    accept_paused_ = false;
-    asio::post(executor, [this] {
-      if (!stopping_) AcceptNext();
-    });
-  }
   all_closed_.notify_all();
 }
 
@@ -451,10 +581,12 @@ void THttpServer::Impl::CloseIdleConnections() {
   error_code ignored;
   acceptor_->close(ignored);
   retry_timer_->cancel();
-  for (const auto& weak : connections_) {
-    if (const auto connection = weak.lock()) connection->CloseUnlessHandling();
+  // Close erases only the connection's own entry, so the next one stays valid.
+  for (auto entry = open_connections_.begin(); entry != open_connections_.end();) {
+    const auto next = std::next(entry);
+    if (const auto connection = entry->lock()) connection->CloseUnlessHandling();
+    entry = next;
   }
-  connections_.clear();
 }
 
 void THttpServer::Impl::Deactivate() {
@@ -476,10 +608,13 @@ void THttpServer::Impl::Deactivate() {
   retry_timer_.reset();
   acceptor_.reset();
   io_.reset();
+  open_connections_.clear();
+  awaiting_request_.clear();
+  accept_paused_ = false;
   port_ = 0;
+  connection_cap_ = 0;
   std::lock_guard lock(mutex_);
   active_ = false;
-  accept_paused_ = false;
 }
 
 void THttpServer::Impl::JoinWorkers() {
@@ -500,6 +635,7 @@ THttpServer::~THttpServer() = default;
 bool THttpServer::Activate(std::uint16_t port) { return impl_->Activate(port); }
 void THttpServer::Deactivate() { impl_->Deactivate(); }
 std::uint16_t THttpServer::Port() const { return impl_->Port(); }
+std::size_t THttpServer::ConnectionCap() const { return impl_->ConnectionCap(); }
 std::string THttpServer::ErrorText() const { return impl_->ErrorText(); }
 
 }  // namespace pelorin

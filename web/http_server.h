@@ -21,7 +21,10 @@ struct THttpServerLimits {
   std::chrono::milliseconds ReadTimeout{30000};     // for the whole request, so trickling costs nothing
   std::chrono::milliseconds WriteTimeout{30000};    // for the whole response
   std::chrono::milliseconds LingerTimeout{2000};    // draining the peer's unread bytes before closing
-  std::size_t MaxConnections = 256;                 // beyond it, new connections wait in the backlog
+  // Ceiling on open connections; Activate lowers it to what the descriptor limit
+  // leaves. At the cap the connection that has waited longest for its request is
+  // shed to make room, so clients that trickle cannot lock the others out.
+  std::size_t MaxConnections = 16384;
 };
 
 class THttpServer {
@@ -35,7 +38,8 @@ class THttpServer {
   THttpServer& operator=(const THttpServer&) = delete;
 
   // Listens on every local address (IPv6 and IPv4, or IPv4 alone where the host has
-  // no IPv6) with SO_REUSEADDR; port 0 picks a free port. False, with ErrorText set,
+  // no IPv6) with SO_REUSEADDR; port 0 picks a free port. Raises the process's soft
+  // limit on open files to its hard limit first. False, with ErrorText set,
   // when the port cannot be opened or the server is already active; never throws
   // for socket errors.
   [[nodiscard]] bool Activate(std::uint16_t port);
@@ -47,6 +51,9 @@ class THttpServer {
 
   // The bound port while active, 0 otherwise.
   std::uint16_t Port() const;
+  // How many connections may be open at once while active (MaxConnections, lowered
+  // to fit the descriptor limit); 0 otherwise.
+  std::size_t ConnectionCap() const;
   std::string ErrorText() const;
 
  private:

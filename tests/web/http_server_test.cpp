@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -13,6 +15,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -54,6 +58,16 @@ class TClientSocket {
     }
   }
   void ShutdownSending() { shutdown(fd_, SHUT_WR); }
+
+  // True once the server has closed or reset the connection, false if it is still
+  // open after the wait. Reads nothing the server sent, so only for silent peers.
+  bool ClosedWithin(std::chrono::milliseconds wait) {
+    pollfd entry{fd_, POLLIN | POLLRDHUP, 0};
+    if (poll(&entry, 1, static_cast<int>(wait.count())) <= 0) return false;
+    char byte = 0;
+    const ssize_t count = recv(fd_, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+    return count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+  }
 
   // Everything up to the server's close; "<timeout>" appended when it never closed.
   std::string ReadUntilClose() {
@@ -233,7 +247,8 @@ TEST_F(HttpServerTest, ManyConcurrentRequestsAreAllAnswered) {
     }));
   }
   for (int i = 0; i < kRequests; ++i) {
-    const std::string path = "/" + std::to_string(i);
+    std::string path = "/";
+    path += std::to_string(i);  // "/" + to_string trips gcc 12's -Wrestrict false alarm at -O2
     EXPECT_EQ("HTTP/1.1 200 OK\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/html\r\nContent-Length: " +
                   std::to_string(path.size()) + "\r\n\r\n" + path,
               replies[static_cast<std::size_t>(i)].get());
@@ -317,76 +332,191 @@ TEST_F(HttpServerTest, IdleConnectionIsClosedAfterReadTimeout) {
   EXPECT_EQ(0, handler_calls_.load());
 }
 
-TEST_F(HttpServerTest, ConnectionsBeyondCapWaitTheirTurn) {
+// Clients that send their request a byte at a time would, at the cap, keep every
+// other client waiting for the whole read time-out (30 s, beyond the clients' 10 s
+// here). Each newcomer instead sheds the connection that has waited longest.
+TEST_F(HttpServerTest, TricklingClientsAtTheCapGiveWayOldestFirst) {
   THttpServerLimits limits;
-  limits.MaxConnections = 1;
+  limits.MaxConnections = 4;
   Start(EchoRequest, limits);
-  auto holder = std::make_unique<TClientSocket>(Port());
-  ASSERT_TRUE(holder->Connected());
-  auto waiting = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /w HTTP/1.1\r\n\r\n"); });
-  holder.reset();
-  EXPECT_EQ(PlainResponse("GET|/w|HTTP/1.1||127.0.0.1||||"), waiting.get());
+  ASSERT_EQ(4u, server_->ConnectionCap());
+  std::vector<std::unique_ptr<TClientSocket>> trickling;
+  for (int i = 0; i < 10; ++i) {
+    trickling.push_back(std::make_unique<TClientSocket>(Port()));
+    ASSERT_TRUE(trickling.back()->Connected());
+    trickling.back()->Send("GET /slow HT");
+  }
+  EXPECT_EQ(PlainResponse("GET|/prompt|HTTP/1.1||127.0.0.1||||"), Exchange(Port(), "GET /prompt HTTP/1.1\r\n\r\n"));
+  // Ten trickling and one prompt client through four places: the seven oldest gave way.
+  for (std::size_t i = 0; i < 7; ++i) EXPECT_TRUE(trickling[i]->ClosedWithin(5s)) << "client " << i;
+  for (std::size_t i = 7; i < 10; ++i) EXPECT_FALSE(trickling[i]->ClosedWithin(200ms)) << "client " << i;
+  EXPECT_EQ(1, handler_calls_.load());
 }
 
-TEST_F(HttpServerTest, DeactivateLetsTheRequestInFlightFinish) {
+// The slow request is still answered when it completes before anyone needs its place.
+TEST_F(HttpServerTest, TricklingClientBelowTheCapIsAnswered) {
+  THttpServerLimits limits;
+  limits.MaxConnections = 2;
+  Start(EchoRequest, limits);
+  TClientSocket slow(Port());
+  ASSERT_TRUE(slow.Connected());
+  for (const char part : std::string_view("GET /slow HTTP/1.1\r\n\r\n")) {
+    slow.Send(std::string(1, part));
+    std::this_thread::sleep_for(2ms);
+  }
+  EXPECT_EQ(PlainResponse("GET|/slow|HTTP/1.1||127.0.0.1||||"), slow.ReadUntilClose());
+}
+
+// Requests already handed to the handler, and responses still being written, keep
+// their connections however many newcomers arrive.
+TEST_F(HttpServerTest, ConnectionsPastReadingAreNeverShed) {
   std::mutex mutex;
   std::condition_variable changed;
   bool entered = false;
   bool released = false;
-  std::atomic<bool> handler_done{false};
-  THttpServer& server = Start([&](RequestInfo&, ResponseInfo& response) {
-    std::unique_lock lock(mutex);
-    entered = true;
-    changed.notify_all();
-    changed.wait_for(lock, 10s, [&] { return released; });
-    response.Body = "finished";
-    handler_done = true;
-  });
-  const std::uint16_t port = Port();
-  auto in_flight = std::async(std::launch::async, [&] { return Exchange(port, "GET / HTTP/1.1\r\n\r\n"); });
+  const std::string big(8 * 1024 * 1024, 'b');
+  THttpServerLimits limits;
+  limits.MaxConnections = 2;
+  Start(
+      [&](RequestInfo& request, ResponseInfo& response) {
+        response.BodyType = "text/plain";
+        if (request.Path == "/big") {
+          response.Body = big;
+          return;
+        }
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait_for(lock, 10s, [&] { return released; });
+        response.Body = released ? "held" : "never released";
+      },
+      limits);
+  // The big response fills the socket buffers of a client that does not read yet.
+  TClientSocket writing(Port());
+  ASSERT_TRUE(writing.Connected());
+  writing.Send("GET /big HTTP/1.1\r\n\r\n");
+  auto held = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /held HTTP/1.1\r\n\r\n"); });
   {
     std::unique_lock lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return entered; }));
   }
-  auto deactivation = std::async(std::launch::async, [&] {
-    server.Deactivate();
-    return handler_done.load();
-  });
-  // Once connections are refused, Deactivate is under way; it must still be waiting.
-  bool refused = false;
-  for (int attempt = 0; attempt < 1000 && !refused; ++attempt) {
-    refused = !TClientSocket(port).Connected();
-    if (!refused) std::this_thread::sleep_for(10ms);
+  std::vector<std::unique_ptr<TClientSocket>> trickling;
+  for (int i = 0; i < 6; ++i) {
+    trickling.push_back(std::make_unique<TClientSocket>(Port()));
+    trickling.back()->Send("GET / HT");
   }
-  EXPECT_TRUE(refused);
-  EXPECT_NE(std::future_status::ready, deactivation.wait_for(0s));
+  // Both places are taken by requests past reading, so the newcomers wait; none of
+  // them may push the two out.
+  EXPECT_FALSE(trickling.front()->ClosedWithin(300ms));
   {
     std::lock_guard lock(mutex);
     released = true;
   }
   changed.notify_all();
-  EXPECT_TRUE(deactivation.get());
-  EXPECT_EQ("HTTP/1.1 200 OK\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/html\r\nContent-Length: 8\r\n\r\nfinished",
-            in_flight.get());
-  EXPECT_EQ(0, server.Port());
+  EXPECT_EQ(PlainResponse("held"), held.get());
+  EXPECT_TRUE(writing.ReadUntilClose() == PlainResponse(big));
+  EXPECT_EQ(2, handler_calls_.load());
 }
 
-TEST_F(HttpServerTest, LifecycleCalls) {
+// When every place is taken by a request being answered, accepting pauses and the
+// next close resumes it: the client that waited is answered, not lost.
+TEST_F(HttpServerTest, AcceptingResumesWhenAPlaceFrees) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  bool released = false;
+  THttpServerLimits limits;
+  limits.MaxConnections = 1;
+  Start(
+      [&](RequestInfo& request, ResponseInfo& response) {
+        response.Body = request.Path;
+        if (request.Path != "/hold") return;
+        std::unique_lock lock(mutex);
+        ++inside;
+        changed.notify_all();
+        changed.wait_for(lock, 10s, [&] { return released; });
+      },
+      limits);
+  auto first = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /hold HTTP/1.1\r\n\r\n"); });
+  auto second = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /hold HTTP/1.1\r\n\r\n"); });
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return inside == 2; }));
+  }
+  auto waiting = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /w HTTP/1.1\r\n\r\n"); });
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(2, handler_calls_.load());  // the third waits while both are inside
+  {
+    std::lock_guard lock(mutex);
+    released = true;
+  }
+  changed.notify_all();
+  const std::string held = "HTTP/1.1 200 OK\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/html\r\nContent-Length: 5\r\n\r\n/hold";
+  EXPECT_EQ(held, first.get());
+  EXPECT_EQ(held, second.get());
+  EXPECT_EQ("HTTP/1.1 200 OK\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/html\r\nContent-Length: 2\r\n\r\n/w",
+            waiting.get());
+}
+
+TEST_F(HttpServerTest, DeactivateClosesConnectionsStillReading) {
   THttpServer& server = Start(EchoRequest);
-  EXPECT_FALSE(server.Activate(0));  // already active
-  EXPECT_FALSE(server.ErrorText().empty());
+  std::vector<std::unique_ptr<TClientSocket>> trickling;
+  for (int i = 0; i < 3; ++i) {
+    trickling.push_back(std::make_unique<TClientSocket>(Port()));
+    trickling.back()->Send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nab");
+  }
+  auto deactivation = std::async(std::launch::async, [&] { server.Deactivate(); });
+  for (auto& client : trickling) EXPECT_EQ("", client->ReadUntilClose());
+  deactivation.get();
+  EXPECT_EQ(0, handler_calls_.load());
+}
 
-  THttpServer rival(EchoRequest);
-  EXPECT_FALSE(rival.Activate(server.Port()));  // the port is taken
-  EXPECT_NE(std::string::npos, rival.ErrorText().find(std::to_string(server.Port())));
-  EXPECT_EQ(0, rival.Port());
-  rival.Deactivate();  // never active: nothing to do
+// In a child process: lowers the descriptor limit, activates a server and exits 0
+// when the soft limit was raised to the hard one and the cap fits it.
+[[noreturn]] void CheckCapUnderLimit(rlim_t soft, rlim_t hard, std::size_t max_connections, std::size_t cap_below) {
+  rlimit limit{soft, hard};
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    std::fprintf(stderr, "cannot lower the limit\n");
+    std::_Exit(1);
+  }
+  THttpServerLimits limits;
+  limits.MaxConnections = max_connections;
+  THttpServer server(EchoRequest, limits);
+  if (!server.Activate(0)) {
+    std::fprintf(stderr, "%s\n", server.ErrorText().c_str());
+    std::_Exit(1);
+  }
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const std::size_t cap = server.ConnectionCap();
+  server.Deactivate();
+  const bool ceiling_wins = max_connections < cap_below;
+  if (limit.rlim_cur != hard || cap == 0 || cap >= cap_below || (ceiling_wins && cap != max_connections) ||
+      server.ConnectionCap() != 0) {
+    std::fprintf(stderr, "soft limit %llu, cap %zu\n", static_cast<unsigned long long>(limit.rlim_cur), cap);
+    std::_Exit(1);
+  }
+  std::_Exit(0);
+}
 
-  server.Deactivate();
-  server.Deactivate();
-  EXPECT_EQ(0, server.Port());
-  ASSERT_TRUE(server.Activate(0)) << server.ErrorText();  // a stopped server starts again
-  EXPECT_EQ(PlainResponse("GET|/|HTTP/1.1||127.0.0.1||||"), Exchange(server.Port(), "GET / HTTP/1.1\r\n\r\n"));
+// The cap follows the descriptor limit, whose soft value Activate raises to the
+// hard one first. Run in a child process, whose limits can be lowered for good.
+TEST(HttpServerDescriptorTest, CapFitsTheDescriptorLimit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const struct {
+    rlim_t soft;
+    rlim_t hard;
+    std::size_t max_connections;
+    std::size_t cap_below;
+  } cases[] = {
+      {100, 400, 16384, 400},  // the soft limit is raised, and the cap leaves room for files
+      {400, 400, 16384, 400},
+      {100, 400, 50, 400},     // a smaller ceiling wins
+      {20, 40, 16384, 40},     // even a tiny limit leaves some room
+  };
+  for (const auto& c : cases) {
+    EXPECT_EXIT(CheckCapUnderLimit(c.soft, c.hard, c.max_connections, c.cap_below), testing::ExitedWithCode(0), "")
+        << c.soft << "/" << c.hard << " " << c.max_connections;
+  }
 }
 
 }  // namespace
