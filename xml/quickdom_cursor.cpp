@@ -2,9 +2,12 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
+#include <chrono>
+
 #include "xml/quickdom.h"
 #include "xml/quickdom_impl.h"
 #include "xml/xml_library.h"
+#include "xml/xpath_deadline.h"
 
 namespace pelorin {
 namespace {
@@ -13,6 +16,10 @@ namespace {
 // 50,000 cards takes well under a million steps); an expression built to
 // run for minutes is cut off here and matches nothing.
 constexpr unsigned long kXPathOperationLimit = 50'000'000;
+// The steps counted above do not include the node-set merges of some axes, so
+// time is bounded too: far beyond any sensible query, short enough that the
+// requests waiting for the store go on within seconds.
+constexpr std::chrono::seconds kXPathTimeBudget{2};
 
 // The node name a document object model reports for a node.
 const char* NodeName(const xmlNode* node) {
@@ -73,7 +80,11 @@ const std::vector<xmlNode*>& TQuickDom::Impl::Evaluate(const std::string& xpath)
   if (!context) return query_nodes;
   context->node = reinterpret_cast<xmlNode*>(doc.get());
   context->opLimit = kXPathOperationLimit;
-  XmlPtr<xmlXPathObject> result(xmlXPathCompiledEval(query_expr.get(), context.get()));
+  XmlPtr<xmlXPathObject> result;
+  {
+    const TXPathDeadline deadline(context.get(), kXPathTimeBudget);
+    result.reset(xmlXPathCompiledEval(query_expr.get(), context.get()));
+  }
   if (!result || result->type != XPATH_NODESET || result->nodesetval == nullptr) return query_nodes;
   xmlNodeSet* nodes = result->nodesetval;
   xmlXPathNodeSetSort(nodes);
