@@ -223,6 +223,10 @@ THttpAnswer Request(std::uint16_t port, const std::string& method, const std::st
   return ParseAnswer(Exchange(port, request));
 }
 
+std::string BasicCredentials(const std::string& user, const std::string& password) {
+  return "Basic " + Base64(user + ":" + password);
+}
+
 std::string HeaderOf(const THttpAnswer& answer, const std::string& name) {
   const std::string key = "\r\n" + name + ": ";
   const auto at = answer.Head.find(key);

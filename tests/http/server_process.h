@@ -53,6 +53,8 @@ class TServerProcess {
   // The exit code, or nullopt when the process did not exit normally in time.
   std::optional<int> WaitForExit(std::chrono::seconds deadline = std::chrono::seconds(60));
   void Signal(int number) const;
+  // The process id, for looking at or limiting the running process from outside.
+  pid_t Pid() const { return pid_; }
 
  private:
   bool Reap(bool block);
@@ -73,6 +75,8 @@ THttpAnswer ParseAnswer(const std::string& bytes);
 // One request with Basic credentials (none when both are empty).
 THttpAnswer Request(std::uint16_t port, const std::string& method, const std::string& target,
                     const std::string& user, const std::string& password, const std::string& body = "");
+// The value of an "Authorization" header carrying Basic credentials.
+std::string BasicCredentials(const std::string& user, const std::string& password);
 // The value of a header line of the answer's head, or empty.
 std::string HeaderOf(const THttpAnswer& answer, const std::string& name);
 
