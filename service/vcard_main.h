@@ -118,6 +118,8 @@ class TPelorinService {
   // Writes the cards, the users and the configuration; false when one failed.
   bool SaveAll() REQUIRES(StoreLock);
 
+  // Everything HTTPServerCommandGet does but the type of failure answers.
+  void AnswerRequest(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
   // Routing of one request once the credentials have passed (web/dispatcher.cpp).
   void RouteRequest(RequestInfo& req, ResponseInfo& res, const std::string& user,
                     const std::string& display_name, bool is_admin) REQUIRES(StoreLock);

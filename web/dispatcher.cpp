@@ -115,6 +115,13 @@ TQuickDom& TPelorinService::StoreForPath(const std::string& path) {
 
 void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) {
   TStoreGuard guard(StoreLock);
+  AnswerRequest(req, res);
+  // Failure messages repeat what the request carried (a path, the parser's view
+  // of a posted fragment); as HTML a browser would run markup hidden in them.
+  if (res.StatusCode >= 400 && res.Realm.empty() && res.BodyType == "text/html") res.BodyType = "text/plain";
+}
+
+void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {
   res.AddRawHeader("Cache-Control: max-age=0");
   const std::string user = TrimCredential(req.UserName);
   const std::string pass = TrimCredential(req.Password);

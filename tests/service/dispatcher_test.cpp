@@ -164,8 +164,8 @@ TEST_F(DispatcherTest, ResponseTypeFollowsTheExtensionOfAGet) {
       {"/pelorin/cards.WML", "text/vnd.wap.wml"},
       {"/pelorin/cards.vcf", "text/x-vcard"},
       {"/pelorin/cards.Vcf", "text/x-vcard"},
-      {"/pelorin/index.htm", "text/html"},
-      {"/pelorin/logo.GIF", "text/html"},
+      {"/pelorin/index.htm", "text/plain"},  // no stylesheet: the 500 message is text
+      {"/pelorin/logo.GIF", "text/plain"},   // no file: the 404 message is text
       {"/pelorin/page.html", "text/html"},
       {"/pelorin/logo.png", "text/html"},
       {"/pelorin/cards.wml.txt", "text/html"},
@@ -192,10 +192,29 @@ TEST_F(DispatcherTest, StyleSheetsAndImagesFoundGoOutWithTheirOwnType) {
       {"/pelorin/site.css", "text/css"},  {"/pelorin/logo.GIF", "image/gif"},
       {"/pelorin/a.jpg", "image/jpeg"},   {"/pelorin/b.JPEG", "image/jpeg"},
       {"/pelorin/fixed.htm", "text/html"},
-      {"/pelorin/missing.css", "text/html"},  // the 404 text stays text
+      {"/pelorin/missing.css", "text/plain"},  // the 404 message names the path
   };
   for (const auto& c : cases) EXPECT_EQ(c.type, Get(c.path, "bob", "pw").BodyType) << c.path;
   EXPECT_EQ("bytes", Get("/pelorin/site.css", "bob", "pw").Body);
+}
+
+TEST_F(DispatcherTest, FailureMessagesGoOutAsPlainText) {
+  // Each repeats part of the request, so none may reach a browser as markup.
+  EXPECT_EQ("text/plain", Get("/pelorin/<img src=x onerror=alert(1)>.css", "bob", "pw").BodyType);
+  const ResponseInfo refused = Get("/user/index.htm", "bob", "pw");
+  EXPECT_EQ(403, refused.StatusCode);
+  EXPECT_EQ("text/plain", refused.BodyType);
+  RequestInfo post;
+  post.Method = "POST";
+  post.Path = "/pelorin/x.htm";
+  post.UserName = "bob";
+  post.Password = "pw";
+  post.FormFields = {"Command=insert", "XML=<script>alert(1)</script><b>"};
+  ResponseInfo broken;
+  service_->HTTPServerCommandGet(post, broken);
+  EXPECT_EQ(500, broken.StatusCode);
+  EXPECT_EQ("text/plain", broken.BodyType);
+  EXPECT_EQ("text/html", Get("/pelorin/index.htm", "", "").BodyType);  // the challenge keeps its page
 }
 
 TEST_F(DispatcherTest, RequestsWithoutARouteEndEmpty) {
