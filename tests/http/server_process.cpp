@@ -44,21 +44,9 @@ std::string Base64(const std::string& text) {
   return out;
 }
 
-class TSocket {
- public:
-  explicit TSocket(int fd) : fd_(fd) {}
-  ~TSocket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TSocket(const TSocket&) = delete;
-  TSocket& operator=(const TSocket&) = delete;
-  int get() const { return fd_; }
 
- private:
-  int fd_;
-};
+}  // namespace
 
-// A connection to 127.0.0.1:port, or -1.
 int ConnectLoopback(std::uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
@@ -75,8 +63,6 @@ int ConnectLoopback(std::uint16_t port) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   return fd;
 }
-
-}  // namespace
 
 std::uint16_t FreePort() {
   TSocket probe(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));

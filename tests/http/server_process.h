@@ -6,6 +6,7 @@
 #define PELORIN_TESTS_HTTP_SERVER_PROCESS_H_
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -16,6 +17,24 @@
 #include "tests/temp_dir.h"
 
 namespace pelorin::testing {
+
+// Owns one socket descriptor (or -1).
+class TSocket {
+ public:
+  explicit TSocket(int fd) : fd_(fd) {}
+  ~TSocket() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TSocket(const TSocket&) = delete;
+  TSocket& operator=(const TSocket&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A connection to 127.0.0.1:port with 30 s send and receive time-outs, or -1.
+int ConnectLoopback(std::uint16_t port);
 
 // A port on which nothing listens right now, for IPv4 and IPv6 alike.
 std::uint16_t FreePort();

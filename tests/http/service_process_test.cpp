@@ -185,7 +185,8 @@ TEST_F(ServiceProcessTest, FailedSignInIsLoggedWithoutThePassword) {
 // One request sent from `source` (any address of 127.0.0.0/8 is the loopback
 // interface), answered with its status; 0 when nothing came back.
 int StatusFrom(const char* source, std::uint16_t port, const std::string& basic_credentials) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const TSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int fd = socket.get();
   if (fd < 0) return 0;
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -204,7 +205,6 @@ int StatusFrom(const char* source, std::uint16_t port, const std::string& basic_
       for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
     }
   }
-  ::close(fd);
   return ParseAnswer(answer).Status;
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/form_encode.h"
 #include "tests/reliability/durability_store_file.h"
 #include "tests/temp_dir.h"
 
@@ -20,23 +21,6 @@ using std::chrono::milliseconds;
 
 constexpr char kPage[] = "/pelorin/index.htm";
 constexpr char kCardLink[] = "<a href=\"card.htm?ID=";
-
-std::string FormEncode(const std::string& text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '_' || c == '.' || c == '~') {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    }
-  }
-  return out;
-}
 
 std::string UsersStore(std::size_t clients) {
   std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<xUser>";

@@ -29,6 +29,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/form_encode.h"
 #include "tests/http/server_process.h"
 #include "xml/quickdom.h"
 
@@ -63,23 +64,6 @@ constexpr char kDumpOfTheCards[] = "[]Kept Cardbob1";
 constexpr std::size_t kHeadLimit = 64 * 1024;
 constexpr auto kFewSeconds = std::chrono::seconds(6);
 
-std::string FormEncode(const std::string& text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-        c == '-' || c == '_' || c == '.') {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    }
-  }
-  return out;
-}
-
 // The store as the service writes it when nothing has changed it.
 std::string SavedForm(const std::string& path) {
   TQuickDom dom;
@@ -96,20 +80,6 @@ long PeakMemoryKb(pid_t pid) {
   }
   return -1;
 }
-
-class TSocket {
- public:
-  explicit TSocket(int fd) : fd_(fd) {}
-  ~TSocket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TSocket(const TSocket&) = delete;
-  TSocket& operator=(const TSocket&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 sockaddr_in Loopback(std::uint16_t port) {
   sockaddr_in address{};
@@ -157,9 +127,8 @@ struct TStreamed {
 // only one piece is ever held in memory.
 TStreamed StreamBody(std::uint16_t port, const std::string& head, std::uint64_t total, TFraming framing) {
   TStreamed streamed;
-  TSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  const sockaddr_in address = Loopback(port);
-  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return streamed;
+  TSocket socket(ConnectLoopback(port));
+  if (socket.get() < 0) return streamed;
   const std::string piece(64 * 1024, 'x');
   std::string pending = head;
   std::size_t offset = 0;

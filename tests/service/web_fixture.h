@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/form_encode.h"
 #include "tests/service/service_fixture.h"
 #include "web/form_fields.h"
 
@@ -15,23 +16,6 @@ namespace pelorin::testing {
 
 inline std::string PageFixture(const std::string& name) {
   return std::string(PELORIN_TEST_DATA_DIR) + "/pages/" + name;
-}
-
-// Percent-encodes everything but letters and digits, as a browser form would.
-inline std::string FormEncode(const std::string& text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9')) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    }
-  }
-  return out;
 }
 
 struct TField {
