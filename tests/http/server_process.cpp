@@ -113,7 +113,8 @@ std::string TAppDir::LogText() const {
   return text;
 }
 
-TServerProcess::TServerProcess(const std::string& executable, const std::vector<std::string>& extra_env) {
+TServerProcess::TServerProcess(const std::string& executable, const std::vector<std::string>& extra_env,
+                               const std::vector<std::string>& launcher) {
   std::vector<std::string> env;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (std::strncmp(*entry, "NOTIFY_SOCKET=", 14) != 0) env.emplace_back(*entry);
@@ -122,9 +123,12 @@ TServerProcess::TServerProcess(const std::string& executable, const std::vector<
   std::vector<char*> envp;
   for (std::string& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);
-  std::string program = executable;
-  char* argv[] = {program.data(), nullptr};
-  if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0) {
+  std::vector<std::string> words = launcher;
+  words.push_back(executable);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) {
     throw std::runtime_error("cannot start " + executable);
   }
 }

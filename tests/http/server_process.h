@@ -60,8 +60,10 @@ class TAppDir {
 class TServerProcess {
  public:
   // Starts `executable` with the environment of the tests plus `extra_env` entries
-  // ("NAME=value"); NOTIFY_SOCKET is removed.
-  TServerProcess(const std::string& executable, const std::vector<std::string>& extra_env = {});
+  // ("NAME=value"); NOTIFY_SOCKET is removed. A `launcher` (a program and its
+  // arguments, such as setpriv dropping privileges) runs the executable in place.
+  TServerProcess(const std::string& executable, const std::vector<std::string>& extra_env = {},
+                 const std::vector<std::string>& launcher = {});
   ~TServerProcess();  // kills a process that is still running
   TServerProcess(const TServerProcess&) = delete;
   TServerProcess& operator=(const TServerProcess&) = delete;

@@ -95,7 +95,7 @@ class StoreFixture : public ::testing::Test {
     WriteFile(app_.File("pelorin/names.vcf.xsl"), kNamesStylesheet);
   }
   void StartServing(const std::vector<std::string>& env) {
-    server_ = std::make_unique<TServerProcess>(app_.Executable(), env);
+    server_ = std::make_unique<TServerProcess>(app_.Executable(), env, launcher_);
     ASSERT_TRUE(server_->WaitForPort(port_)) << app_.LogText();
   }
   std::optional<int> Stop() {
@@ -105,9 +105,21 @@ class StoreFixture : public ::testing::Test {
   std::string Names() { return Request(port_, "GET", "/pelorin/names.vcf", "bob", "pw").Body; }
   std::string CardStorePath() const { return app_.File("pelorin/base.xml"); }
 
+  // Root ignores file modes, so a test that needs them to hold runs the service
+  // as an unprivileged user that owns the application directory.
+  void RunUnprivileged() {
+    constexpr uid_t kNobody = 65534;
+    for (const auto& entry : fs::recursive_directory_iterator(app_.path())) {
+      ASSERT_EQ(0, ::lchown(entry.path().c_str(), kNobody, kNobody)) << entry.path();
+    }
+    ASSERT_EQ(0, ::chown(app_.path().c_str(), kNobody, kNobody));
+    launcher_ = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+
   TAppDir app_;
   std::uint16_t port_ = FreePort();
   std::unique_ptr<TServerProcess> server_;
+  std::vector<std::string> launcher_;
 };
 
 enum class TFault { kReadOnlyCardDirectory, kDirectoryInPlaceOfTheTemporaryFile, kFileSizeLimit };
@@ -131,12 +143,10 @@ const TFaultCase kFaults[] = {
 class StoreFaultTest : public StoreFixture, public ::testing::WithParamInterface<TFaultCase> {
  protected:
   void SetUp() override {
-    // Root ignores file modes, so a read-only directory is no fault for it; the
-    // other two faults hold for root as well.
-    if (GetParam().Fault == TFault::kReadOnlyCardDirectory && ::geteuid() == 0) {
-      GTEST_SKIP() << "root ignores directory modes";
-    }
     StoreFixture::SetUp();
+    // A read-only directory is no fault for root; the other two faults hold for
+    // root as well.
+    if (GetParam().Fault == TFault::kReadOnlyCardDirectory && ::geteuid() == 0) RunUnprivileged();
   }
   // The temporary directory can only be removed with its contents when the card
   // directory is writable again.
