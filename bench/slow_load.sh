@@ -14,6 +14,8 @@
 #   descriptor limit: "soft" (default) starts the server with a soft limit of 1024
 #   below the usual hard one, as a service manager does; a number N sets soft and
 #   hard to N, which makes the connection cap N - 128 and shows the shedding.
+# WRK_PATH (default /pelorin/list, an empty answer) names what wrk asks for, such as
+# /pelorin/index.htm for a rendered page of the first-run (empty) store.
 # WRK_CONNECTIONS (default 16) sets wrk's connection count; HOLD=1 makes the slow
 # clients replace every connection the server closes while wrk runs.
 set -euo pipefail
@@ -66,7 +68,7 @@ echo "server pid $server_pid, descriptor limit after activation: $open_files"
 echo "server at rest: $(grep -E '^(VmRSS|Threads)' "/proc/$server_pid/status" | tr -s '\t ' ' ' | paste -sd,)"
 
 auth="Authorization: Basic $(printf 'admin:admin' | base64)"
-url="http://127.0.0.1:$port/pelorin/list"
+url="http://127.0.0.1:$port${WRK_PATH:-/pelorin/list}"
 got=$(curl -s -o /dev/null -w '%{http_code}' -H "$auth" "$url")
 [ "$got" = 200 ] || { echo "expected 200, got $got for $url" >&2; exit 1; }
 
