@@ -32,15 +32,7 @@ stop_server() {
 cleanup() { stop_server; rm -rf "$work"; }
 trap cleanup EXIT
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_port() {
-  for _ in $(seq 1 300); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "nothing listens on port $1" >&2
-  return 1
-}
+. "$root/bench/lib.sh"
 
 # Stores and uploads, deterministic: card i belongs to user(i mod 10).
 python3 - "$work" "$sizes" <<'PY'

@@ -40,22 +40,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_port() {
-  for _ in $(seq 1 300); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "nothing listens on port $1" >&2
-  return 1
-}
+. "$root/bench/lib.sh"
 
 port=$(free_port)
-mkdir -p "$work/app"
-cp -r "$root/app/." "$work/app/"
-cp "$executable" "$work/app/pelorind"
-sed -i "s|<ServiceProviderPort>9555</ServiceProviderPort>|<ServiceProviderPort>$port</ServiceProviderPort>|" \
-  "$work/app/config/configinit.xml"
+install_app_copy "$work/app" "$executable" "$port"
 if [ "$descriptors" = soft ]; then
   (ulimit -Sn 1024; exec "$work/app/pelorind") &
 else
