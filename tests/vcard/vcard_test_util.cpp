@@ -1,5 +1,7 @@
 #include "tests/vcard/vcard_test_util.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -80,6 +82,25 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+std::string TestCardsDir() { return PELORIN_TEST_DATA_DIR "/vcards/"; }
+
+std::string SharedCorpusDir() {
+  const std::string dir = PELORIN_CORPUS_DIR "/vcards/";
+  return std::filesystem::is_directory(dir) ? dir : std::string();
+}
+
+std::vector<std::string> CardFilesIn(const std::string& dir) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    const std::string extension = entry.path().extension().string();
+    if (!entry.is_regular_file() || extension == ".md" || extension == ".py") continue;
+    files.push_back(fs::relative(entry.path(), dir).string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 }  // namespace pelorin::test

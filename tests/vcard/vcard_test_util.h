@@ -28,6 +28,15 @@ std::string RecordProblem(const std::string& xml);
 
 std::string ReadFile(const std::string& path);
 
+// The project's own test cards (tests/data/vcards/), with a slash at the end.
+std::string TestCardsDir();
+// The shared corpus of real files (with a slash at the end) when it is beside
+// the checkout, else empty: a clone of the project alone does not have it.
+std::string SharedCorpusDir();
+// The files of a card folder and its subfolders, each as its path relative to
+// `dir`, in name order; README and script files left out.
+std::vector<std::string> CardFilesIn(const std::string& dir);
+
 }  // namespace pelorin::test
 
 #endif  // PELORIN_TESTS_VCARD_VCARD_TEST_UTIL_H_

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 
 #include "tests/vcard/vcard_test_util.h"
@@ -75,19 +74,27 @@ TEST(UploadReaderTest, SameAsLineLoopOnGeneratedTexts) {
   }
 }
 
-TEST(UploadReaderTest, SameAsLineLoopOnCorpusFiles) {
-  namespace fs = std::filesystem;
-  int files = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(PELORIN_CORPUS_DIR "/vcards")) {
-    if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
-    const std::string raw = test::ReadFile(entry.path().string());
-    EXPECT_EQ(PassesOfLineLoop(raw), PassesOfReader(raw)) << entry.path();
-    // As the tail of a multipart post and with the query text after it.
+// Every file of a card folder, alone and as the tail of a multipart post with
+// the query text after it.
+void ExpectSameAsLineLoopOnFilesIn(const std::string& dir) {
+  for (const std::string& relative : test::CardFilesIn(dir)) {
+    const std::string raw = test::ReadFile(dir + relative);
+    EXPECT_EQ(PassesOfLineLoop(raw), PassesOfReader(raw)) << relative;
     const std::string posted = "--b\r\nContent-Type: text/x-vcard\r\n\r\n" + raw + "\r\n--b--";
-    EXPECT_EQ(PassesOfLineLoop(posted), PassesOfReader(posted)) << entry.path();
-    ++files;
+    EXPECT_EQ(PassesOfLineLoop(posted), PassesOfReader(posted)) << relative;
   }
-  EXPECT_EQ(150, files);
+}
+
+TEST(UploadReaderTest, SameAsLineLoopOnTestCards) {
+  ASSERT_LE(14u, test::CardFilesIn(test::TestCardsDir()).size());
+  ExpectSameAsLineLoopOnFilesIn(test::TestCardsDir());
+}
+
+TEST(UploadReaderTest, SameAsLineLoopOnCorpusFiles) {
+  const std::string corpus = test::SharedCorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no shared corpus at " PELORIN_CORPUS_DIR "/vcards";
+  EXPECT_EQ(150u, test::CardFilesIn(corpus).size());
+  ExpectSameAsLineLoopOnFilesIn(corpus);
 }
 
 std::string Utf16(std::string_view ascii, bool big_endian) {
