@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "io/durable_file.h"
+
 namespace pelorin {
 namespace {
 
@@ -81,7 +83,7 @@ int MakeClaim(const std::string& path, std::string& temp_path, std::string& reas
   }
   const std::string text = std::to_string(::getpid()) + "\n";
   if (!TryLock(fd) || ::fchmod(fd, 0644) != 0 ||
-      ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+      !WriteAll(fd, text)) {
     reason = "Cannot write the pid file " + temp_path + ": " + ErrnoText(errno);
     ::close(fd);
     ::unlink(temp_path.c_str());

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "io/durable_file.h"
+
 namespace pelorin {
 namespace {
 
@@ -64,16 +66,6 @@ std::string ExecStartWord(std::string_view path) {
   return out + "\"";
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string UnitFileName(const std::string& service_name) { return service_name + ".service"; }
@@ -103,23 +95,9 @@ TSvcResult WriteUnitFile(const std::string& directory, const TServiceEntry& entr
   std::string text;
   if (TSvcResult made = UnitFileText(entry, text); !made) return made;
   const std::string path = directory + "/" + UnitFileName(entry.ServiceName);
-  // Written beside its place and linked in: systemd never sees half a unit, and
-  // link() refuses to replace an entry that exists.
-  std::string temp_path = directory + "/." + UnitFileName(entry.ServiceName) + ".XXXXXX";
-  const int fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
-  if (fd < 0) return TSvcResult::FromErrno(errno);
-  bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
-  int error = errno;
-  if (::close(fd) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (written && ::link(temp_path.c_str(), path.c_str()) != 0) {
-    written = false;
-    error = errno;
-  }
-  ::unlink(temp_path.c_str());
-  if (written) return TSvcResult::Success();
+  // systemd never sees half a unit, and an installed one is never replaced.
+  const int error = CreateFileDurably(path, text, 0644);
+  if (error == 0) return TSvcResult::Success();
   if (error == EEXIST) {
     return TSvcResult::Failure("The service " + entry.ServiceName + " is already installed (" + path + " exists)");
   }

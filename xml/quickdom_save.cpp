@@ -1,8 +1,4 @@
 // TQuickDom: the store file format and the atomic, durable save.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -10,6 +6,8 @@
 #include <iconv.h>
 
 #include "xml/quickdom.h"
+
+#include "io/durable_file.h"
 #include "xml/quickdom_impl.h"
 #include "xml/markup_writer.h"
 #include "xml/xml_escape.h"
@@ -37,9 +35,27 @@ bool StartsOnNewLine(const xmlNode* child) {
   }
 }
 
-void AppendNode(std::string& out, const xmlNode* node, size_t depth) {
+// xml:space="preserve" makes every white-space character inside the element
+// data, so the writer adds no indentation there (and the loader drops none).
+bool PreservesSpace(const xmlNode* element, bool inherited) {
+  if (element->properties == nullptr) return inherited;
+  for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+    if (a->ns == nullptr || a->ns->href == nullptr ||
+        std::strcmp(Chars(a->ns->href), reinterpret_cast<const char*>(XML_XML_NAMESPACE)) != 0 ||
+        std::strcmp(Chars(a->name), "space") != 0) {
+      continue;
+    }
+    const xmlNode* value = a->children;
+    const char* text = value != nullptr ? Chars(value->content) : "";
+    if (std::strcmp(text, "preserve") == 0) return true;
+    if (std::strcmp(text, "default") == 0) return false;
+  }
+  return inherited;
+}
+
+void AppendNode(std::string& out, const xmlNode* node, size_t depth, bool preserve) {
   switch (node->type) {
-    case XML_ELEMENT_NODE:
+    case XML_ELEMENT_NODE: {
       out += '<';
       AppendQualifiedName(out, node);
       AppendAttributes(out, node);
@@ -48,15 +64,17 @@ void AppendNode(std::string& out, const xmlNode* node, size_t depth) {
         return;
       }
       out += '>';
+      const bool inner_preserve = PreservesSpace(node, preserve);
       for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (StartsOnNewLine(child)) AppendIndent(out, depth + 1);
-        AppendNode(out, child, depth + 1);
+        if (!inner_preserve && StartsOnNewLine(child)) AppendIndent(out, depth + 1);
+        AppendNode(out, child, depth + 1, inner_preserve);
       }
-      if (node->last->type != XML_TEXT_NODE) AppendIndent(out, depth);
+      if (!inner_preserve && node->last->type != XML_TEXT_NODE) AppendIndent(out, depth);
       out += "</";
       AppendQualifiedName(out, node);
       out += '>';
       return;
+    }
     case XML_TEXT_NODE:
       AppendEscapedText(out, Chars(node->content));
       return;
@@ -144,31 +162,6 @@ std::string EncodeSingleByte(const std::string& utf8, const std::string& encodin
   return out;
 }
 
-[[noreturn]] void SaveFailed(const std::string& path, const char* step, int error) {
-  throw std::runtime_error("Could not save " + path + " (" + step + "): " + std::strerror(error));
-}
-
-void WriteAll(int fd, const std::string& bytes, const std::string& path) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) SaveFailed(path, "write", written < 0 ? errno : ENOSPC);
-    done += static_cast<size_t>(written);
-  }
-}
-
-// Owns a descriptor; the temporary file is removed unless the save completed.
-struct TTempFile {
-  std::string path;
-  int fd = -1;
-  bool keep = false;
-  ~TTempFile() {
-    if (fd >= 0) ::close(fd);
-    if (!keep && !path.empty()) ::unlink(path.c_str());
-  }
-};
-
 }  // namespace
 
 void SerializeStore(const TQuickDom::Impl& impl, std::string& out) {
@@ -178,7 +171,7 @@ void SerializeStore(const TQuickDom::Impl& impl, std::string& out) {
   for (const xmlNode* node = impl.doc->children; node != nullptr; node = node->next) {
     if (node->type == XML_DTD_NODE) continue;
     if (out.size() > start) out += "\r\n";
-    AppendNode(out, node, 0);
+    AppendNode(out, node, 0, false);
   }
 }
 
@@ -211,32 +204,9 @@ std::string TQuickDom::SaveToString() const {
 }
 
 int TQuickDom::SaveToFile(const std::string& path) {
-  const std::string bytes = SaveToString();
-  // Write a sibling file and rename it over the store: a crash at any moment
-  // leaves either the old or the new store, never a torn one.
-  TTempFile temp;
-  temp.path = path + ".saving";
-  mode_t mode = 0600;  // the user store holds passwords
-  struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
-  temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (temp.fd < 0) SaveFailed(path, "create", errno);
-  ::fchmod(temp.fd, mode);  // O_CREAT's mode is filtered by the umask and ignored for old files
-  WriteAll(temp.fd, bytes, path);
-  if (::fsync(temp.fd) != 0) SaveFailed(path, "fsync", errno);
-  const int fd = temp.fd;
-  temp.fd = -1;
-  if (::close(fd) != 0) SaveFailed(path, "close", errno);
-  if (::rename(temp.path.c_str(), path.c_str()) != 0) SaveFailed(path, "rename", errno);
-  temp.keep = true;
-  // The rename itself must reach the disk, or a crash may bring back the old file.
-  const size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    ::fsync(dir_fd);
-    ::close(dir_fd);
-  }
+  // A crash at any moment leaves either the old or the new store, never a torn
+  // one; new files are private, since the user store holds passwords.
+  ReplaceFileDurably(path, SaveToString(), 0600);
   return 0;
 }
 
