@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
   }
   {
     pelorin::TStoreGuard guard(service.StoreLock);
-    for (pelorin::TQuickDom* dom : {&service.XMLDom, &service.UserDom, &service.ConfigDom}) {
-      dom->SetStylesheetCaching(cache);
+    for (pelorin::TRecordStore* store : {&service.XMLDom, &service.UserDom, &service.ConfigDom}) {
+      store->Dom().SetStylesheetCaching(cache);
     }
   }
   std::printf("serving on port %u, stylesheet cache %s\n", static_cast<unsigned>(service.Port()), cache ? "on" : "off");

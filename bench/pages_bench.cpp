@@ -128,7 +128,7 @@ void BM_RenderThroughTheDispatcher(benchmark::State& state) {
   TBenchApp app(RenderedStore());
   {
     TStoreGuard guard(app.service().StoreLock);
-    app.service().XMLDom.SetStylesheetCaching(state.range(1) != 0);
+    app.service().XMLDom.Dom().SetStylesheetCaching(state.range(1) != 0);
   }
   const char* page = PageOf(static_cast<int>(state.range(0)));
   std::size_t bytes = 0;
@@ -189,7 +189,7 @@ void BM_Upload(benchmark::State& state) {
     auto app = std::make_unique<TBenchApp>("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<xBase/>");
     if (!real_clock) {
       TStoreGuard guard(app->service().StoreLock);
-      app->service().RecordClock = [reading = LocalNanosecondsSince1899()]() mutable { return reading += 86400; };
+      app->service().SetRecordClock([reading = LocalNanosecondsSince1899()]() mutable { return reading += 86400; });
     }
     state.ResumeTiming();
     const ResponseInfo res = app->Send("POST", "/pelorin/import.htm", raw);
@@ -198,7 +198,7 @@ void BM_Upload(benchmark::State& state) {
     int stored = 0;
     {
       TStoreGuard guard(app->service().StoreLock);
-      TQuickDom& dom = app->service().XMLDom;
+      TQuickDom& dom = app->service().XMLDom.Dom();
       for (bool found = dom.SelectNode("/xBase/vCard"); found; found = dom.SelectNextNode("/xBase/vCard")) ++stored;
     }
     if (stored != cards) state.SkipWithError("not every card was stored");

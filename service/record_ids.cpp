@@ -1,9 +1,6 @@
-#include "web/record_ids.h"
+#include "service/record_ids.h"
 
-#include <libxml/tree.h>
 #include <time.h>
-
-#include <cstring>
 
 namespace pelorin {
 namespace {
@@ -81,18 +78,7 @@ void TRecordIdIndex::Commit(const TQuickDom& dom) {
   built_ = true;
 }
 
-// The cursor operations cannot ask a node for its name, so this looks at the
-// node itself; TNodeRef is a node of the libxml2 document behind TQuickDom.
-bool IsCardRecord(TNodeRef node) {
-  const auto* element = static_cast<const xmlNode*>(node.get());
-  if (element == nullptr || element->type != XML_ELEMENT_NODE) return false;
-  // Named as SelectSibling names it: a prefixed element is "prefix:vCard".
-  if (element->ns != nullptr && element->ns->prefix != nullptr) return false;
-  if (std::strcmp(reinterpret_cast<const char*>(element->name), kCardName) != 0) return false;
-  const xmlNode* parent = element->parent;
-  return parent != nullptr && parent->type == XML_ELEMENT_NODE && parent->parent != nullptr &&
-         parent->parent->type == XML_DOCUMENT_NODE;
-}
+bool IsCardRecord(const TQuickDom& dom) { return dom.CurrentIsRecord() && dom.CurrentName() == kCardName; }
 
 std::string NewRecordIdFor(TQuickDom& dom, TRecordIdIndex& index, const TLocalClock& clock) {
   index.Refresh(dom);

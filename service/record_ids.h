@@ -1,9 +1,9 @@
 // Record IDs: the local time as days since 30 December 1899 times 10^9, and an
 // index of the IDs of a store's cards so that a new ID is checked for a collision
-// without scanning the store. Used by the record commands on a request's thread
-// while it holds the store lock; the index belongs to the service module.
-#ifndef PELORIN_WEB_RECORD_IDS_H_
-#define PELORIN_WEB_RECORD_IDS_H_
+// without scanning the store. Each store's index belongs to its store unit and
+// is used while the store lock is held.
+#ifndef PELORIN_SERVICE_RECORD_IDS_H_
+#define PELORIN_SERVICE_RECORD_IDS_H_
 
 #include <cstdint>
 #include <functional>
@@ -47,9 +47,9 @@ class TRecordIdIndex {
   bool built_ = false;
 };
 
-// Whether the node is a `vCard` element directly below the document element,
-// the only records whose IDs take part in the collision test.
-bool IsCardRecord(TNodeRef node);
+// Whether the cursor is on a `vCard` element directly below the document
+// element, the only records whose IDs take part in the collision test.
+bool IsCardRecord(const TQuickDom& dom);
 
 // A fresh ID for a new record of `dom`: the first reading of `clock` that no
 // card's first ID equals. Readings are taken anew until one is free, so a second
@@ -58,4 +58,4 @@ std::string NewRecordIdFor(TQuickDom& dom, TRecordIdIndex& index, const TLocalCl
 
 }  // namespace pelorin
 
-#endif  // PELORIN_WEB_RECORD_IDS_H_
+#endif  // PELORIN_SERVICE_RECORD_IDS_H_

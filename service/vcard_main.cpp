@@ -37,10 +37,10 @@ std::string TPelorinService::MapPath(const std::string& path) {
 void TPelorinService::WriteLog(const std::string& message) const { (void)WriteDailyLog(AppDir, message); }
 
 // The first-run file is only read; saves always write file_name.
-bool TPelorinService::LoadStore(const std::string& file_name, TQuickDom& dom) {
+bool TPelorinService::LoadStore(const std::string& file_name, TRecordStore& store) {
   const std::string base = file_name.substr(0, file_name.size() >= 4 ? file_name.size() - 4 : 0);
   const std::string path = FileExists(base + ".xml") ? base + ".xml" : base + "init.xml";
-  if (dom.LoadFromFile(path) == 0) return true;
+  if (store.LoadFromFile(path) == 0) return true;
   WriteLog("Could not load file " + path);
   return false;
 }
@@ -48,20 +48,21 @@ bool TPelorinService::LoadStore(const std::string& file_name, TQuickDom& dom) {
 // Configuration first, then cards, then users; the first failure ends the start,
 // leaving the later path fields empty.
 bool TPelorinService::LoadStores() {
-  ConfigPath = "/config/config.xml";
+  ConfigPath = ConfigDom.UrlPath();
   if (!LoadStore(AppDir + MapPath(ConfigPath), ConfigDom)) return false;
-  BasePath = "/pelorin/base.xml";
+  BasePath = XMLDom.UrlPath();
   if (!LoadStore(AppDir + MapPath(BasePath), XMLDom)) return false;
-  UserPath = "/user/user.xml";
+  UserPath = UserDom.UrlPath();
   return LoadStore(AppDir + MapPath(UserPath), UserDom);
 }
 
 // An empty or non-numeric text gives 0, so the system picks a free port. A number
 // outside the port range gives nothing: no port can be opened for it.
 std::optional<std::uint16_t> TPelorinService::ConfiguredPort() {
-  if (!ConfigDom.SelectNode(kPortXPath)) return kDefaultPort;
+  TQuickDom& config = ConfigDom.Dom();
+  if (!config.SelectNode(kPortXPath)) return kDefaultPort;
   int status = 0;
-  const std::int32_t value = ConfigDom.GetInteger(status);
+  const std::int32_t value = config.GetInteger(status);
   if (value < 0 || value > 65535) return std::nullopt;
   return static_cast<std::uint16_t>(value);
 }
@@ -88,11 +89,11 @@ void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
 
 bool TPelorinService::SaveAll() {
   bool saved = true;
-  for (const auto& [dom, path] : {std::pair<TQuickDom*, const std::string*>{&XMLDom, &BasePath},
-                                  {&UserDom, &UserPath},
-                                  {&ConfigDom, &ConfigPath}}) {
+  for (const auto& [store, path] : {std::pair<TRecordStore*, const std::string*>{&XMLDom, &BasePath},
+                                    {&UserDom, &UserPath},
+                                    {&ConfigDom, &ConfigPath}}) {
     try {
-      dom->SaveToFile(AppDir + MapPath(*path));
+      store->SaveToFile(AppDir + MapPath(*path));
     } catch (const std::exception& e) {
       // The other stores are still written: one unwritable file must not hold
       // back the changes of the others.
@@ -102,6 +103,10 @@ bool TPelorinService::SaveAll() {
     }
   }
   return saved;
+}
+
+void TPelorinService::SetRecordClock(const TLocalClock& clock) {
+  for (TRecordStore* store : {&XMLDom, &UserDom, &ConfigDom}) store->RecordClock = clock;
 }
 
 // Runs on the main thread, never on a request thread, and never throws into the loop.

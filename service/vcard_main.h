@@ -10,13 +10,14 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "service/store_lock.h"
 #include "service/timer.h"
 #include "web/http_server.h"
-#include "web/record_ids.h"
+#include "service/record_ids.h"
+#include "service/record_store.h"
 #include "web/request_info.h"
+#include "web/request_route.h"
 #include "web/sign_in_throttle.h"
 #include "xml/quickdom.h"
 
@@ -53,7 +54,10 @@ class TPelorinService {
 
   // The store a request path addresses: "/user/..." the users, "/config/..." the
   // configuration, any other path the address cards.
-  TQuickDom& StoreForPath(const std::string& path) REQUIRES(StoreLock);
+  TRecordStore& StoreForPath(const std::string& path) REQUIRES(StoreLock);
+  TRecordStore& Store(TStoreKind kind) REQUIRES(StoreLock);
+  // The store, extension and file of a request path, worked out once.
+  TRequestRoute RouteOf(const std::string& path) const;
   // The response type of a GET by its lower-cased extension (".wml", ".vcf");
   // every other extension keeps the type the response has.
   static void SetContentType(const std::string& ext, ResponseInfo& res);
@@ -64,9 +68,6 @@ class TPelorinService {
   // The file AppDir + MapPath(Path) as the body (web/static_files.cpp): 404 when
   // it does not exist, 500 with an empty body when it cannot be read.
   void ServeFile(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
-
-  // An ID for a new record of `store` that no `vCard` of it carries (web/records.cpp).
-  std::string NewRecordId(TQuickDom& store) REQUIRES(StoreLock);
 
   // Accounts (web/accounts.cpp). CheckUser clears display_name and sets is_admin
   // only when a record matches, so the caller presets it to false.
@@ -83,7 +84,7 @@ class TPelorinService {
   // A URL-form path ("/config/config.xml") as a path below AppDir.
   static std::string MapPath(const std::string& path);
   // Loads file_name, or the first-run file beside it when file_name does not exist.
-  bool LoadStore(const std::string& file_name, TQuickDom& dom);
+  bool LoadStore(const std::string& file_name, TRecordStore& store);
   // One line in the day's log below AppDir; failures are not reported.
   void WriteLog(const std::string& message) const;
 
@@ -100,17 +101,15 @@ class TPelorinService {
 
   THttpServer HTTPServer;
   TQuickDom XSLDom GUARDED_BY(StoreLock);
-  TQuickDom XMLDom GUARDED_BY(StoreLock);
-  TQuickDom UserDom GUARDED_BY(StoreLock);
-  TQuickDom ConfigDom GUARDED_BY(StoreLock);
+  TRecordStore XMLDom GUARDED_BY(StoreLock){TStoreKind::Cards, "/pelorin/base.xml"};
+  TRecordStore UserDom GUARDED_BY(StoreLock){TStoreKind::Users, "/user/user.xml"};
+  TRecordStore ConfigDom GUARDED_BY(StoreLock){TStoreKind::Config, "/config/config.xml"};
   TQuickDom TempDom GUARDED_BY(StoreLock);
   TTimer SaveTimer GUARDED_BY(StoreLock);  // the lock guards its enabled state
   TSignInThrottle SignInThrottle GUARDED_BY(StoreLock);
 
-  // Test seams. The clock of the record IDs; and a look at each uploaded card's
-  // XML before it is inserted, which may change it (to make the store refuse one).
-  TLocalClock RecordClock GUARDED_BY(StoreLock) = LocalNanosecondsSince1899;
-  std::function<void(std::string& card_xml)> UploadCardSeam GUARDED_BY(StoreLock);
+  // Test seam: the clock of every store's record IDs.
+  void SetRecordClock(const TLocalClock& clock) REQUIRES(StoreLock);
 
  private:
   bool LoadStores() REQUIRES(StoreLock);
@@ -124,24 +123,14 @@ class TPelorinService {
   void RouteRequest(RequestInfo& req, ResponseInfo& res, const std::string& user,
                     const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
   void ServeFileRow(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
-  void RenderPageRow(RequestInfo& req, ResponseInfo& res, const std::string& user,
+  void RenderPageRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const std::string& user,
                      const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
-  void RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const std::string& user) REQUIRES(StoreLock);
+  void RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const std::string& user)
+      REQUIRES(StoreLock);
 
   // The record commands of a form post (web/records.cpp).
-  void RunRecordCommands(RequestInfo& req, ResponseInfo& res, const std::string& owner) REQUIRES(StoreLock);
-  // Appends the record, marks it with OWNER and a new ID. Throws on a fragment the
-  // store refuses; ErrorText then holds the parser's messages.
-  void InsertRecord(TQuickDom& store, const std::string& xml, const std::string& owner, std::string& ErrorText)
+  void RunRecordCommands(RequestInfo& req, ResponseInfo& res, TRecordStore& store, const std::string& owner)
       REQUIRES(StoreLock);
-  // The vCard upload (web/vcf_upload.cpp): inserts every card of RawParams and
-  // leaves the last pass's record XML in `xml`. Throws when a card is refused;
-  // the cards before it stay.
-  void UploadVcf(const RequestInfo& req, TQuickDom& store, const std::string& owner, std::string& xml)
-      REQUIRES(StoreLock);
-
-  // One ID index per store document, kept true by the insert path.
-  std::unordered_map<const TQuickDom*, TRecordIdIndex> RecordIdIndexes GUARDED_BY(StoreLock);
 };
 
 }  // namespace pelorin

@@ -65,18 +65,18 @@ TPelorinService::TAccountCheck TPelorinService::CheckAccount(const std::string& 
   const std::string wanted = LowerAscii(user);
   // Every matching record is visited: with duplicates the last one's name and
   // rights win, and the first one marked as logged out ends the check.
-  for (bool more = UserDom.SelectNode(xpath); more; more = UserDom.SelectNextNode(xpath)) {
-    if (!UserDom.SelectFirstChild()) continue;
-    if (LowerAscii(UserDom.GetSiblingText("USER")) == wanted) {
+  for (bool more = UserDom.Dom().SelectNode(xpath); more; more = UserDom.Dom().SelectNextNode(xpath)) {
+    if (!UserDom.Dom().SelectFirstChild()) continue;
+    if (LowerAscii(UserDom.Dom().GetSiblingText("USER")) == wanted) {
       found = true;
-      display_name = UserDom.GetSiblingText("NAME");
-      is_admin = UserDom.SelectSibling("ADMIN");
-      if (UserDom.SelectSibling("LOGOUT")) {
-        UserDom.RemoveCurrent();  // the marker fails this one check only
+      display_name = UserDom.Dom().GetSiblingText("NAME");
+      is_admin = UserDom.Dom().SelectSibling("ADMIN");
+      if (UserDom.Dom().SelectSibling("LOGOUT")) {
+        UserDom.Dom().RemoveCurrent();  // the marker fails this one check only
         return TAccountCheck::LoggedOut;
       }
     }
-    UserDom.SelectParent();
+    UserDom.Dom().SelectParent();
   }
   // The password never reaches the log: a log file must not hold secrets.
   if (!found && !user.empty() && !password.empty()) WriteLog("User (" + user + "/********) check failed.");
@@ -88,12 +88,12 @@ TPelorinService::TAccountCheck TPelorinService::CheckAccount(const std::string& 
 void TPelorinService::LogoutUser(const std::string& user, const std::string& password) {
   const std::string xpath = AccountXPath(password);
   const std::string wanted = LowerAscii(user);
-  for (bool more = UserDom.SelectNode(xpath); more; more = UserDom.SelectNextNode(xpath)) {
-    if (!UserDom.SelectFirstChild()) continue;
-    if (LowerAscii(UserDom.GetSiblingText("USER")) == wanted && !UserDom.SelectSibling("LOGOUT")) {
-      UserDom.AddSibling("LOGOUT");
+  for (bool more = UserDom.Dom().SelectNode(xpath); more; more = UserDom.Dom().SelectNextNode(xpath)) {
+    if (!UserDom.Dom().SelectFirstChild()) continue;
+    if (LowerAscii(UserDom.Dom().GetSiblingText("USER")) == wanted && !UserDom.Dom().SelectSibling("LOGOUT")) {
+      UserDom.Dom().AddSibling("LOGOUT");
     }
-    UserDom.SelectParent();
+    UserDom.Dom().SelectParent();
   }
 }
 

@@ -3,6 +3,8 @@
 // the whole request, checks the credentials and the area, then routes the request.
 #include "service/vcard_main.h"
 
+#include "web/request_route.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -25,20 +27,6 @@ std::string TrimCredential(std::string_view text) {
   std::size_t last = text.size();
   while (last > first && !is_kept(text[last - 1])) --last;
   return std::string(text.substr(first, last - first));
-}
-
-// The text from the last "." to the end, lower-cased; none when a backslash or ":"
-// follows that dot. A "/" does not end the search, so a dotted directory counts
-// when the last segment has no dot.
-std::string PathExtension(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos) return {};
-  std::string ext(path.substr(dot));
-  if (ext.find_first_of("\\:") != std::string::npos) return {};
-  for (char& c : ext) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return ext;
 }
 
 // A ".." segment would lead a file or stylesheet name out of the application's tree.
@@ -107,10 +95,26 @@ void TPelorinService::SetContentType(const std::string& ext, ResponseInfo& res) 
   }
 }
 
-TQuickDom& TPelorinService::StoreForPath(const std::string& path) {
-  if (path.starts_with("/user/")) return UserDom;
-  if (path.starts_with("/config/")) return ConfigDom;
+TRecordStore& TPelorinService::StoreForPath(const std::string& path) { return Store(StoreKindForPath(path)); }
+
+TRecordStore& TPelorinService::Store(TStoreKind kind) {
+  switch (kind) {
+    case TStoreKind::Users:
+      return UserDom;
+    case TStoreKind::Config:
+      return ConfigDom;
+    case TStoreKind::Cards:
+      break;
+  }
   return XMLDom;
+}
+
+TRequestRoute TPelorinService::RouteOf(const std::string& path) const {
+  TRequestRoute route;
+  route.Store = StoreKindForPath(path);
+  route.Extension = PathExtension(path);
+  route.File = AppDir + MapPath(path);
+  return route;
 }
 
 void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) {
@@ -165,18 +169,19 @@ void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const st
   if (path == "/pelorin/" || path == "/pelorin" || path == "/") return res.RedirectTo(kPelorinIndex);
   if (path == "/user/" || path == "/user") return res.RedirectTo(kUserIndex);
   if (path == "/config/" || path == "/config") return res.RedirectTo(kConfigIndex);
-  if (req.Method == "POST") return RecordCommandsRow(req, res, user);
+  const TRequestRoute route = RouteOf(path);
+  if (req.Method == "POST") return RecordCommandsRow(req, res, route, user);
   if (req.Method != "GET") return;  // HEAD: 200 with an empty body
 
-  const std::string ext = PathExtension(path);
+  const std::string& ext = route.Extension;
   SetContentType(ext, res);
   if (ext == ".css" || ext == ".jpg" || ext == ".jpeg" || ext == ".gif") {
     ServeFileRow(req, res);
     return SetStaticFileType(ext, res);
   }
   if (ext == ".htm" || ext == ".wml" || ext == ".vcf") {
-    if (FileExists(AppDir + MapPath(path))) return ServeFileRow(req, res);
-    return RenderPageRow(req, res, user, display_name, is_admin);
+    if (FileExists(route.File)) return ServeFileRow(req, res);
+    return RenderPageRow(req, res, route, user, display_name, is_admin);
   }
   // Any other extension, or none: 200 with an empty body.
 }

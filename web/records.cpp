@@ -1,7 +1,7 @@
 // The record commands of a form post: delete, edit, the vCard upload and insert,
 // in that order, then the save timer and the redirect. Runs on a connection's
 // thread with StoreLock held, so the store's cursor is this request's alone.
-#include <stdexcept>
+// The upload is one call of the store's gate, as each other command is.
 #include <string>
 #include <string_view>
 
@@ -58,143 +58,67 @@ bool IsCrossSitePost(const RequestInfo& req) {
   return !EqualsIgnoringCase(authority, req.HostName);
 }
 
-// Whether the node at the cursor has an OWNER child with the owner's name; the
-// cursor is restored.
-bool IsOwnedBy(TQuickDom& store, const std::string& owner) {
-  const TNodeRef node = store.CurrentNode();
-  bool owned = false;
-  if (store.SelectFirstChild()) {
-    for (bool found = store.SelectSibling("OWNER"); found && !owned; found = store.SelectNextSibling("OWNER")) {
-      owned = store.GetText() == owner;
-    }
-  }
-  store.SetCurrentNode(node);
-  return owned;
-}
-
 }  // namespace
 
-void TPelorinService::RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const std::string& user) {
+void TPelorinService::RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route,
+                                        const std::string& user) {
   if (IsCrossSitePost(req)) {
     res.SetStatus(403);
     res.Body = kCrossSiteRefusal;
     return;
   }
-  RunRecordCommands(req, res, LowerAscii(user));
+  RunRecordCommands(req, res, Store(route.Store), LowerAscii(user));
 }
 
-void TPelorinService::RunRecordCommands(RequestInfo& req, ResponseInfo& res, const std::string& owner) {
+// Reads the form, hands each command to the store's gate and answers; the
+// rules of what a command may reach are the gate's.
+void TPelorinService::RunRecordCommands(RequestInfo& req, ResponseInfo& res, TRecordStore& store,
+                                        const std::string& owner) {
   const std::string xpath = FieldValue(req.FormFields, "xPath");
   const std::string command = FieldValue(req.FormFields, "Command");
   std::string xml = FieldValue(req.FormFields, "XML");
   std::string redirect = FieldValue(req.FormFields, "Redirect");
-  TQuickDom& store = StoreForPath(req.Path);
   const auto fail = [&](const std::string& message) {
     WriteLog(message);
     res.Body = message;
     res.SetStatus(500);
   };
+  // A bound the record breaks is named after the message the command has always given.
+  const auto reason = [](const TRecordOutcome& outcome) {
+    return outcome.Status == TRecordOutcome::TStatus::Refused ? ": " + outcome.Message : std::string();
+  };
 
   if (Contains(command, "delete")) {
-    const bool own_cards_only = LowerAscii(req.Path).starts_with("/pelorin");
-    const std::string used = own_cards_only ? xpath + "[OWNER=\"" + owner + "\"]" : xpath;
-    try {
-      while (store.SelectNode(used)) {
-        // A union in the posted XPath escapes the appended condition, so every
-        // match is checked once more before it goes; and a node that cannot be
-        // removed would be found again forever.
-        if (own_cards_only && !IsOwnedBy(store, owner)) throw std::runtime_error("not the user's card");
-        if (!store.RemoveCurrent()) throw std::runtime_error("the node cannot be removed");
-      }
-    } catch (...) {
-      return fail("Error deleting record: " + used);
-    }
+    const TRecordOutcome deleted = store.DeleteSelected(xpath, owner);
+    if (!deleted) return fail("Error deleting record: " + deleted.Query + reason(deleted));
     SaveTimer.SetEnabled(true);
     return res.RedirectTo(redirect);
   }
 
   if (Contains(command, "edit")) {
-    try {
-      if (store.SelectNode(xpath)) {
-        const TNodeRef old = store.CurrentNode();
-        store.SelectRoot();
-        std::string ignored;
-        store.AppendFragment(xml, ignored);
-        const TNodeRef replacement = store.CurrentNode();
-        store.AddChild("OWNER");
-        store.SetText(owner);
-        store.SetCurrentNode(old);
-        if (!store.RemoveCurrent()) {
-          // The document element, say: the replacement would stand beside it.
-          store.SetCurrentNode(replacement);
-          store.RemoveCurrent();
-          throw std::runtime_error("the node cannot be replaced");
-        }
-      }
-    } catch (...) {
-      return fail("Error editing record: " + xpath);
-    }
+    const TRecordOutcome edited = store.ReplaceRecord(xpath, xml, owner);
+    if (!edited) return fail("Error editing record: " + xpath + reason(edited));
   }
 
   if (Contains(req.RawParams, "vcfupload")) {
     redirect = kImportedPage;
-    try {
-      UploadVcf(req, store, owner, xml);
-    } catch (...) {
-      return fail(kUploadError);
-    }
+    TRecordOutcome uploaded = store.InsertUpload(req.RawParams, owner);
+    xml = std::move(uploaded.LastRecordXml);
+    if (!uploaded) return fail(kUploadError + reason(uploaded));
   }
 
   if (Contains(command, "insert") && !xml.empty()) {
-    std::string ErrorText;
-    try {
-      InsertRecord(store, xml, owner, ErrorText);
-    } catch (...) {
-      return fail("Error inserting record." + ErrorText);
+    const TRecordOutcome inserted = store.InsertRecord(xml, owner);
+    if (!inserted) {
+      const bool malformed = inserted.Status == TRecordOutcome::TStatus::Malformed;
+      // The parser's messages follow directly, as they always have; a broken bound is a sentence of its own.
+      return fail(std::string("Error inserting record.") +
+                  (malformed ? inserted.ErrorText : inserted.Message.empty() ? "" : " " + inserted.Message));
     }
   }
 
   SaveTimer.SetEnabled(true);
   res.RedirectTo(redirect);
-}
-
-void TPelorinService::InsertRecord(TQuickDom& store, const std::string& xml, const std::string& owner,
-                                   std::string& ErrorText) {
-  TRecordIdIndex& ids = RecordIdIndexes[&store];
-  ids.Refresh(store);
-  store.SelectRoot();
-  store.AppendFragment(xml, ErrorText);
-  const TNodeRef record = store.CurrentNode();
-  const bool is_card = IsCardRecord(record);
-  store.AddChild("OWNER");
-  store.SetText(owner);
-  // The new card's own first ID counts in the collision test, as it is in the store.
-  const std::string fragment_id = is_card ? store.GetSiblingText("ID") : std::string();
-  if (is_card) ids.Add(fragment_id);
-  ids.Commit(store);
-
-  const std::string id = NewRecordId(store);
-  store.SetCurrentNode(record);
-  if (store.SelectFirstChild() && store.SelectSibling("ID")) {
-    store.RemoveCurrent();  // the cursor returns to the record
-  } else {
-    store.SetCurrentNode(record);
-  }
-  store.AddChild("ID");
-  store.SetText(id);
-  if (is_card) {
-    // A fragment with two IDs keeps its second one, which is now the first.
-    const TNodeRef new_id = store.CurrentNode();
-    ids.Remove(fragment_id);
-    store.SetCurrentNode(record);
-    if (store.SelectFirstChild()) ids.Add(store.GetSiblingText("ID"));
-    store.SetCurrentNode(new_id);
-  }
-  ids.Commit(store);
-}
-
-std::string TPelorinService::NewRecordId(TQuickDom& store) {
-  return NewRecordIdFor(store, RecordIdIndexes[&store], RecordClock);
 }
 
 }  // namespace pelorin

@@ -97,11 +97,6 @@ void AppendServerParameters(std::vector<std::string>& fields, const std::string&
 }
 
 // The extension as the dispatcher computed it: from the last ".", lower-cased.
-std::string ExtensionOf(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  return dot == std::string::npos ? std::string() : LowerAscii(path.substr(dot));
-}
-
 }  // namespace
 
 std::string TPelorinService::WrapOutput(const std::string& ext, const std::string& text) {
@@ -116,16 +111,16 @@ std::string TPelorinService::WrapOutput(const std::string& ext, const std::strin
   return text;
 }
 
-void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const std::string& user,
-                                    const std::string& display_name, bool is_admin) {
+void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route,
+                                    const std::string& user, const std::string& display_name, bool is_admin) {
   try {
-    TQuickDom& store = StoreForPath(req.Path);
+    TQuickDom& store = Store(route.Store).Dom();
     AppendServerParameters(req.FormFields, user, display_name, is_admin);
-    const std::string stylesheet = AppDir + MapPath(req.Path) + ".xsl";
+    const std::string stylesheet = route.File + ".xsl";
     std::string output;
     std::string ErrorText;
     store.Transform(stylesheet, &req.FormFields, output, ErrorText);
-    std::string text = WrapOutput(ExtensionOf(req.Path), NarrowToLatin1(output));
+    std::string text = WrapOutput(route.Extension, NarrowToLatin1(output));
     if (!ErrorText.empty()) {
       res.SetStatus(500);
       text = ErrorText;

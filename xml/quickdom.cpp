@@ -6,13 +6,18 @@
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <fstream>
+#include <cstring>
 #include <stdexcept>
+#include <unordered_set>
 
 #include "xml/quickdom_impl.h"
 #include "xml/whitespace_filter.h"
+#include "xml/xml_fragment.h"
+#include "xml/xml_fragment_impl.h"
 #include "xml/xml_library.h"
 
 namespace pelorin {
@@ -125,6 +130,7 @@ bool StripIndent(std::string& text, size_t indent, bool at_end) {
 // the start of a text that follows a comment, and before the end tag when the
 // last child is not text. Text that merely looks like indentation is data.
 void NormalizeElement(xmlNode* element, size_t depth) {
+  if (xmlNodeGetSpacePreserve(element) == 1) return;  // every blank in it is data
   bool has_markup_child = false;
   for (xmlNode* child = element->children; child != nullptr; child = child->next) {
     if (IsMarkupNode(child)) has_markup_child = true;
@@ -367,17 +373,132 @@ int TQuickDom::AppendFragment(const std::string& xml, std::string& ErrorText) {
   return 0;
 }
 
+namespace {
+
+bool HasElementParent(const xmlNode* node) {
+  return node != nullptr && node->parent != nullptr && node->parent->type == XML_ELEMENT_NODE;
+}
+
+std::size_t TextBytes(const xmlNode* node) {
+  return node->content ? std::strlen(reinterpret_cast<const char*>(node->content)) : 0;
+}
+
+// The longest text the children of `parent` would make once the nodes in
+// `removed` are gone: adjacent text nodes become one text in the saved file.
+std::size_t LongestJoinedText(const xmlNode* parent, const std::unordered_set<const xmlNode*>& removed) {
+  std::size_t longest = 0, run = 0;
+  for (const xmlNode* child = parent->children; child != nullptr; child = child->next) {
+    if (removed.contains(child)) continue;
+    if (child->type == XML_TEXT_NODE) {
+      run += TextBytes(child);
+      longest = std::max(longest, run);
+    } else {
+      run = 0;
+    }
+  }
+  return longest;
+}
+
+bool HasAncestorIn(const xmlNode* node, const std::unordered_set<const xmlNode*>& set) {
+  for (const xmlNode* up = node->parent; up != nullptr; up = up->parent) {
+    if (set.contains(up)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool TQuickDom::RemoveCurrent() {
   xmlNode* node = impl_->current;
-  if (node == nullptr || node->parent == nullptr || node->parent->type != XML_ELEMENT_NODE) {
+  if (!HasElementParent(node)) return false;
+  xmlNode* parent = node->parent;
+  if (IsTextNode(node->prev) && IsTextNode(node->next) &&
+      LongestJoinedText(parent, {node}) > kMaxJoinedTextBytes) {
     return false;
   }
-  xmlNode* parent = node->parent;
   xmlUnlinkNode(node);
   xmlFreeNode(node);
   impl_->current = parent;
   impl_->Touch();
   return true;
+}
+
+bool TQuickDom::RemoveNodes(const std::vector<TNodeRef>& nodes, std::string& problem) {
+  std::unordered_set<const xmlNode*> removed;
+  for (const TNodeRef ref : nodes) removed.insert(static_cast<const xmlNode*>(ref.get()));
+  std::unordered_set<const xmlNode*> parents;
+  std::vector<xmlNode*> outermost;
+  for (const TNodeRef ref : nodes) {
+    auto* node = static_cast<xmlNode*>(ref.get());
+    if (!HasElementParent(node)) {
+      problem = "the node cannot be removed";
+      return false;
+    }
+    if (HasAncestorIn(node, removed)) continue;  // freed with its ancestor
+    if (parents.insert(node->parent).second && LongestJoinedText(node->parent, removed) > kMaxJoinedTextBytes) {
+      problem = "the removal would join texts past " + std::to_string(kMaxJoinedTextBytes) + " bytes";
+      return false;
+    }
+    outermost.push_back(node);
+  }
+  for (xmlNode* node : outermost) {
+    const xmlNode* current = impl_->current;
+    if (current != nullptr && (current == node || HasAncestorIn(current, {node}))) impl_->current = node->parent;
+    xmlUnlinkNode(node);
+    xmlFreeNode(node);
+  }
+  if (!outermost.empty()) impl_->Touch();
+  return true;
+}
+
+std::string TQuickDom::CurrentName() const {
+  const xmlNode* node = impl_->current;
+  if (node == nullptr || node->type != XML_ELEMENT_NODE) return {};
+  std::string name;
+  if (node->ns != nullptr && node->ns->prefix != nullptr) {
+    name = reinterpret_cast<const char*>(node->ns->prefix);
+    name += ':';
+  }
+  name += reinterpret_cast<const char*>(node->name);
+  return name;
+}
+
+bool TQuickDom::CurrentIsRecord() const {
+  const xmlNode* node = impl_->current;
+  return node != nullptr && node->type == XML_ELEMENT_NODE && HasElementParent(node) &&
+         node->parent->parent != nullptr && node->parent->parent->type == XML_DOCUMENT_NODE;
+}
+
+bool TQuickDom::CanHoldMarkup(char32_t code_point) const {
+  switch (impl_->encoding) {
+    case TStoreEncoding::kUtf8:
+    case TStoreEncoding::kUtf16LE:
+    case TStoreEncoding::kUtf16BE:
+      return true;
+    case TStoreEncoding::kLatin1:
+      return code_point <= 0xFF;
+    case TStoreEncoding::kAsciiCompatible:
+      return code_point <= 0x7F;  // what every such encoding holds for sure
+  }
+  return false;
+}
+
+void TQuickDom::AppendFragment(const TXmlFragment& fragment) {
+  xmlNode* target = impl_->current;
+  if (target == nullptr || target->type != XML_ELEMENT_NODE) {
+    throw std::runtime_error("There is no element to append the fragment to");
+  }
+  if (!CanHoldMarkup(fragment.MaxMarkupCodePoint())) {
+    throw std::runtime_error("The store's file encoding (" + impl_->encoding_name +
+                             ") cannot hold a character of the record's names, comments or CDATA sections");
+  }
+  const xmlNode* element = fragment.impl().doc ? xmlDocGetRootElement(fragment.impl().doc.get()) : nullptr;
+  if (element == nullptr) throw std::runtime_error("The XML fragment holds no element");
+  xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(element), impl_->doc.get(), 1);
+  if (copy == nullptr) throw std::runtime_error("Out of memory");
+  xmlAddChild(target, copy);  // adopts the copy
+  impl_->current = copy;
+  impl_->Touch();
 }
 
 TNodeRef TQuickDom::CurrentNode() const { return TNodeRef(impl_->current); }

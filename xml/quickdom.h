@@ -4,12 +4,20 @@
 #ifndef PELORIN_XML_QUICKDOM_H_
 #define PELORIN_XML_QUICKDOM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace pelorin {
+
+class TXmlFragment;
+
+// A removal joins the texts on either side of the node into one; the loader
+// refuses texts of 10,000,000 characters and more, so no removal may make one
+// longer than this.
+inline constexpr std::size_t kMaxJoinedTextBytes = 8'000'000;
 
 // A node of one TQuickDom's document, as read from CurrentNode. It owns
 // nothing and is only meaningful for the document it was read from while that
@@ -72,7 +80,26 @@ class TQuickDom {
   // current node. On an ill-formed fragment ErrorText holds the parser's
   // messages and std::runtime_error is thrown; nothing is appended.
   int AppendFragment(const std::string& xml, std::string& ErrorText);
+  // The same for a fragment parsed and checked beforehand. Throws
+  // std::runtime_error when the store's file encoding cannot hold the
+  // fragment's names, comments, instructions or CDATA (which, unlike text,
+  // cannot be written as character references).
+  void AppendFragment(const TXmlFragment& fragment);
+  // Whether the store's file encoding holds every character up to `code_point`.
+  bool CanHoldMarkup(char32_t code_point) const;
+  // False, changing nothing, for a node without an element parent and for one
+  // whose removal would join the texts beside it past kMaxJoinedTextBytes.
   bool RemoveCurrent();
+  // Removes every node of the list, or none: false (with `problem` set) when
+  // one cannot be removed or the removals together would join texts past the
+  // bound. Nodes inside another node of the list go with it.
+  bool RemoveNodes(const std::vector<TNodeRef>& nodes, std::string& problem);
+
+  // The cursor's element name as SelectSibling matches it ("prefix:name"),
+  // empty for other nodes; and whether it is a record: an element directly
+  // below the document element.
+  std::string CurrentName() const;
+  bool CurrentIsRecord() const;
 
   TNodeRef CurrentNode() const;
   void SetCurrentNode(TNodeRef node);

@@ -76,7 +76,8 @@ void TWhitespaceFilter::Characters(xmlParserCtxt* parser, const xmlChar* text, i
   const xmlNode* node = parser->node;
   const bool continues_text = node != nullptr && node->last != nullptr &&
                               node->last->type == XML_TEXT_NODE && pending_.empty();
-  if (blank && !continues_text) {
+  // Inside xml:space="preserve" every blank is data; the writer adds none there.
+  if (blank && !continues_text && (node == nullptr || xmlNodeGetSpacePreserve(node) != 1)) {
     pending_.append(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
     return;
   }

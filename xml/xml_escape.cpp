@@ -82,7 +82,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
           out += '"';
         }
         break;
-      case '\t': out += '\t'; break;
+      // An attribute's tab would come back as a blank (attribute-value normalisation).
+      case '\t': out += kAttribute ? "&#9;" : "\t"; break;
       default:
         if (c >= 0x20 && c <= 0x7E) {
           out += c;

@@ -247,7 +247,7 @@ TEST_F(DispatcherTest, StoreForPathByAreaPrefix) {
   TStoreGuard guard(service_->StoreLock);
   const struct {
     const char* path;
-    const TQuickDom* store;
+    const TRecordStore* store;
   } cases[] = {
       {"/user/index.htm", &service_->UserDom},      {"/user/", &service_->UserDom},
       {"/config/a.htm", &service_->ConfigDom},      {"/config/", &service_->ConfigDom},

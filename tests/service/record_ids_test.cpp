@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/xml/dom_fixture.h"
-#include "web/record_ids.h"
+#include "service/record_ids.h"
 
 namespace pelorin::testing {
 namespace {
@@ -109,13 +109,13 @@ TEST_F(RecordIdIndexTest, NewIdWaitsForAFreeUnitAndKeepsTheCursor) {
 TEST_F(RecordIdIndexTest, IsCardRecordByNameAndPlace) {
   Load("<xBase><vCard><vCard/></vCard><VCARD/></xBase>");
   ASSERT_TRUE(dom_.SelectNode("/xBase/vCard"));
-  EXPECT_TRUE(IsCardRecord(dom_.CurrentNode()));
+  EXPECT_TRUE(IsCardRecord(dom_));
   ASSERT_TRUE(dom_.SelectNode("/xBase/vCard/vCard"));
-  EXPECT_FALSE(IsCardRecord(dom_.CurrentNode()));
+  EXPECT_FALSE(IsCardRecord(dom_));
   ASSERT_TRUE(dom_.SelectNode("/xBase/VCARD"));
-  EXPECT_FALSE(IsCardRecord(dom_.CurrentNode()));
+  EXPECT_FALSE(IsCardRecord(dom_));
   ASSERT_TRUE(dom_.SelectRoot());
-  EXPECT_FALSE(IsCardRecord(dom_.CurrentNode()));
+  EXPECT_FALSE(IsCardRecord(dom_));
 }
 
 }  // namespace

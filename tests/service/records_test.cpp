@@ -34,10 +34,10 @@ class RecordsTest : public TWebTest {
   void FixClock(std::int64_t start, int repeats = 1) {
     TStoreGuard guard(service_->StoreLock);
     readings_ = 0;
-    service_->RecordClock = [this, start, repeats] {
+    service_->SetRecordClock([this, start, repeats] {
       const int n = readings_++;
       return start + (n < repeats ? 0 : (n - repeats + 1) * kUnit);
-    };
+    });
   }
 
   int readings_ = 0;
@@ -64,19 +64,26 @@ TEST_F(RecordsTest, DeleteOutsideTheCardAreaRemovesEveryMatch) {
   EXPECT_EQ(302, res.StatusCode);
   EXPECT_EQ(std::string::npos, UserStoreText().find("same"));
   EXPECT_NE(std::string::npos, UserStoreText().find("Secret1"));
-  // A path outside the three areas is not the card area: every match goes.
-  Post("/other/x.htm", {{"xPath", "/*/vCard[ID='2']"}, {"Command", "delete"}});
-  EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("A1", "A2"));
+  // Every path outside the user and configuration areas reaches the card store,
+  // and there only the user's own cards: bob's card stays.
+  for (const char* path : {"/other/x.htm", "/index.htm", "//pelorin/index.htm"}) {
+    EXPECT_EQ(302, Post(path, {{"xPath", "/*/vCard[ID='2']"}, {"Command", "delete"}}).StatusCode) << path;
+    EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("A1", "B1", "A2")) << path;
+  }
 }
 
-TEST_F(RecordsTest, UnionCannotEscapeTheOwnerCondition) {
+TEST_F(RecordsTest, UnionCannotEscapeTheOwnerConditionAndAnswersAsForNothing) {
+  // Another user's card that the XPath selects is passed over exactly as if the
+  // XPath had not selected it: the answer tells nothing about it.
   const std::string xpath = "/*/vCard[ID='2'] | /*/vCard[ID='1']";
-  const ResponseInfo res = Post("/pelorin/index.htm", {{"xPath", xpath}, {"Command", "delete"}});
-  EXPECT_EQ(500, res.StatusCode);
-  EXPECT_EQ("Error deleting record: " + xpath + "[OWNER=\"alice\"]", res.Body);
-  EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("B1", "A2"));  // alice's own card went first
-  EXPECT_NE(std::string::npos, LogText().find(res.Body));
-  EXPECT_FALSE(TimerEnabled());
+  const ResponseInfo res = Post("/pelorin/index.htm", {{"xPath", xpath}, {"Command", "delete"}, {"Redirect", "i"}});
+  const ResponseInfo nothing =
+      Post("/pelorin/index.htm", {{"xPath", "/*/vCard[ID='9']"}, {"Command", "delete"}, {"Redirect", "i"}});
+  EXPECT_EQ(302, res.StatusCode);
+  EXPECT_EQ(nothing.StatusCode, res.StatusCode);
+  EXPECT_EQ(nothing.Body, res.Body);
+  EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("B1", "A2"));  // alice's own card went
+  EXPECT_EQ(std::string::npos, LogText().find("Error deleting"));
 }
 
 TEST_F(RecordsTest, DeleteOfANodeThatCannotBeRemovedEndsWithTheError) {
@@ -121,15 +128,23 @@ TEST_F(RecordsTest, CommandWordsAreCaseSensitiveSubstrings) {
 
 TEST_F(RecordsTest, EditMovesTheRecordToTheEndKeepingItsId) {
   const ResponseInfo res = Post("/pelorin/edit.htm", {{"xPath", "/*/vCard[ID='1']"}, {"Command", "edit"},
-                                                      {"XML", "<vCard><FN>A1 new</FN><OWNER>alice</OWNER><ID>1</ID></vCard>"},
-                                                      {"Redirect", "index.htm"}},
-                                "bob", "pw");
+                                                      {"XML", "<vCard><FN>A1 new</FN><OWNER>bob</OWNER><ID>1</ID></vCard>"},
+                                                      {"Redirect", "index.htm"}});
   EXPECT_EQ(302, res.StatusCode);
   EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("B1", "A2", "A1 new"));
   EXPECT_THAT(CardTexts("/*/vCard[last()]/ID"), ElementsAre("1"));
-  // The editor's name is added, whoever owned the card.
-  EXPECT_THAT(CardTexts("/*/vCard[last()]/OWNER"), ElementsAre("alice", "bob"));
+  // Only the service names the owner in the card store: the posted one is dropped.
+  EXPECT_THAT(CardTexts("/*/vCard[last()]/OWNER"), ElementsAre("alice"));
   EXPECT_TRUE(TimerEnabled());
+}
+
+TEST_F(RecordsTest, AnotherUsersCardCannotBeEdited) {
+  const std::string before = CardsText();
+  const ResponseInfo res = Post("/pelorin/edit.htm", {{"xPath", "/*/vCard[ID='1']"}, {"Command", "edit"},
+                                                      {"XML", "<vCard><FN>taken</FN><ID>1</ID></vCard>"}},
+                                "bob", "pw");
+  EXPECT_EQ(302, res.StatusCode);  // as for an XPath that selects nothing
+  EXPECT_EQ(before, CardsText());
 }
 
 TEST_F(RecordsTest, EditMatchingNothingChangesNothing) {
@@ -144,13 +159,21 @@ TEST_F(RecordsTest, EditWithABrokenFragmentOrAnUnremovableNodeFails) {
   const struct {
     const char* xpath;
     const char* xml;
-  } cases[] = {{"/*/vCard[ID='1']", "<vCard><FN>broken</vCard>"}, {"/xBase", "<vCard><FN>beside</FN></vCard>"},
-               {"/*", "<vCard><FN>beside</FN></vCard>"}};
+  } cases[] = {{"/*/vCard[ID='1']", "<vCard><FN>broken</vCard>"}};
   for (const auto& c : cases) {
     const ResponseInfo res = Post("/pelorin/i.htm", {{"xPath", c.xpath}, {"Command", "edit insert"}, {"XML", c.xml}});
     EXPECT_EQ(500, res.StatusCode) << c.xpath;
     EXPECT_EQ(std::string("Error editing record: ") + c.xpath, res.Body);
-    EXPECT_EQ(before, CardsText()) << c.xpath;  // the replacement was taken out again; no insert ran
+    EXPECT_EQ(before, CardsText()) << c.xpath;  // no insert ran
+  }
+  // The document element cannot be replaced: the replacement is taken out again.
+  const std::string users = UserStoreText();
+  for (const char* xpath : {"/xUser", "/*"}) {
+    const ResponseInfo res = Post("/user/i.htm", {{"xPath", xpath}, {"Command", "edit insert"},
+                                                  {"XML", "<User><USER>beside</USER></User>"}});
+    EXPECT_EQ(500, res.StatusCode) << xpath;
+    EXPECT_EQ(std::string("Error editing record: ") + xpath, res.Body);
+    EXPECT_EQ(users, UserStoreText()) << xpath;
   }
   EXPECT_FALSE(TimerEnabled());
 }
@@ -188,8 +211,8 @@ TEST_F(RecordsTest, NewIdsAvoidEveryCardsFirstIdThroughEveryChange) {
   Post("/pelorin/i.htm", {{"Command", "insert"}, {"XML", "<vCard><FN>has x</FN><ID>" + x + "</ID></vCard>"}});
   {
     TStoreGuard guard(service_->StoreLock);
-    service_->XMLDom.SelectNode("/*/vCard[FN='has x']/ID");
-    service_->XMLDom.SetText(x);  // a change outside the insert path
+    service_->XMLDom.Dom().SelectNode("/*/vCard[FN='has x']/ID");
+    service_->XMLDom.Dom().SetText(x);  // a change outside the insert path
   }
   FixClock(kNoon2001);
   Post("/pelorin/i.htm", {{"Command", "insert"}, {"XML", "<vCard><FN>next</FN></vCard>"}});

@@ -85,7 +85,7 @@ class TServiceTest : public ::testing::Test {
 
   std::string UserStoreText() {
     TStoreGuard guard(service_->StoreLock);
-    return service_->UserDom.SaveToString();
+    return service_->UserDom.Dom().SaveToString();
   }
 
   boost::asio::io_context loop_;

@@ -70,21 +70,21 @@ TEST_F(UploadTest, TextAfterTheLastCardEmptiesTheXmlValue) {
   EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("Kept", "Last"));
 }
 
-TEST_F(UploadTest, FailureHalfWayKeepsTheEarlierCards) {
+TEST_F(UploadTest, ARefusedCardTakesTheUploadsEarlierCardsOutAgain) {
   {
     TStoreGuard guard(service_->StoreLock);
-    service_->UploadCardSeam = [](std::string& xml) {
+    service_->XMLDom.UploadCardSeam = [](std::string& xml) {
       if (xml.find("Bad") != std::string::npos) xml = "<vCard><FN>Bad</vCard>";
     };
   }
   const ResponseInfo res =
       Upload("vcfupload\r\n" + Card("Good") + "\r\n" + Card("Bad") + "\r\n" + Card("After") + "\r\n\r\n");
   EXPECT_EQ(500, res.StatusCode);
-  EXPECT_EQ("Error while uploading vcf file", res.Body);
+  EXPECT_EQ("Error while uploading vcf file: card 2: it is not well-formed XML", res.Body);
   EXPECT_EQ("", LocationOf(res));
-  EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("Kept", "Good"));
+  EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("Kept"));
   EXPECT_FALSE(TimerEnabled());
-  EXPECT_NE(std::string::npos, LogText().find(": Error while uploading vcf file\r\n"));
+  EXPECT_NE(std::string::npos, LogText().find(": Error while uploading vcf file: card 2"));
 }
 
 TEST_F(UploadTest, TriggerIsCaseSensitiveAndMayHideInAValue) {

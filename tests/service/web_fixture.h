@@ -80,13 +80,13 @@ class TWebTest : public TServiceTest {
 
   std::string CardsText() {
     TStoreGuard guard(service_->StoreLock);
-    return service_->XMLDom.SaveToString();
+    return service_->XMLDom.Dom().SaveToString();
   }
   // The text of every node an XPath selects in the card store, in document order.
   std::vector<std::string> CardTexts(const std::string& xpath) {
     TStoreGuard guard(service_->StoreLock);
     std::vector<std::string> texts;
-    TQuickDom& dom = service_->XMLDom;
+    TQuickDom& dom = service_->XMLDom.Dom();
     for (bool found = dom.SelectNode(xpath); found; found = dom.SelectNextNode(xpath)) texts.push_back(dom.GetText());
     return texts;
   }

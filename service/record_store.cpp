@@ -1,0 +1,240 @@
+#include "service/record_store.h"
+
+#include <exception>
+#include <utility>
+
+#include "vcard/vcard_upload_reader.h"
+
+namespace pelorin {
+namespace {
+
+constexpr char kOwnerName[] = "OWNER";
+constexpr char kIdName[] = "ID";
+
+TRecordOutcome Outcome(TRecordOutcome::TStatus status, std::string message) {
+  TRecordOutcome outcome;
+  outcome.Status = status;
+  outcome.Message = std::move(message);
+  return outcome;
+}
+
+// The first ID child's text of the record at the cursor; the cursor is restored.
+std::string FirstIdOf(TQuickDom& dom) {
+  const TNodeRef record = dom.CurrentNode();
+  std::string id;
+  if (dom.SelectFirstChild()) id = dom.GetSiblingText(kIdName);
+  dom.SetCurrentNode(record);
+  return id;
+}
+
+}  // namespace
+
+TRecordStore::TRecordStore(TStoreKind kind, std::string url_path) : kind_(kind), url_path_(std::move(url_path)) {}
+
+int TRecordStore::LoadFromFile(const std::string& path) {
+  Changed();
+  return dom_.LoadFromFile(path);
+}
+
+bool TRecordStore::IsOwnRecord(TNodeRef node, const std::string& owner) {
+  const TNodeRef kept = dom_.CurrentNode();
+  dom_.SetCurrentNode(node);
+  bool owned = false;
+  if (dom_.CurrentIsRecord() && dom_.SelectFirstChild()) {
+    for (bool found = dom_.SelectSibling(kOwnerName); found && !owned; found = dom_.SelectNextSibling(kOwnerName)) {
+      owned = dom_.GetText() == owner;
+    }
+  }
+  dom_.SetCurrentNode(kept);
+  return owned;
+}
+
+bool TRecordStore::Prepare(const std::string& xml, TXmlFragment& fragment, TRecordOutcome& outcome) {
+  std::string ErrorText;
+  if (!fragment.Parse(xml, TFragmentLimits{}, ErrorText)) {
+    outcome.Status = fragment.Problem().empty() ? TRecordOutcome::TStatus::Malformed : TRecordOutcome::TStatus::Refused;
+    outcome.Message = fragment.Problem();
+    outcome.ErrorText = std::move(ErrorText);
+    return false;
+  }
+  if (!dom_.CanHoldMarkup(fragment.MaxMarkupCodePoint())) {
+    outcome = Outcome(TRecordOutcome::TStatus::Refused,
+                      "The store's file encoding cannot hold a character of the record's element names, "
+                      "comments or CDATA sections.");
+    return false;
+  }
+  // Ownership in the card store is the service's to say: a posted OWNER
+  // would plant the card in another user's list.
+  if (kind_ == TStoreKind::Cards) fragment.RemoveTopChildren(kOwnerName);
+  return true;
+}
+
+TNodeRef TRecordStore::Append(const TXmlFragment& fragment, const std::string& owner, bool new_id) {
+  ids_.Refresh(dom_);
+  dom_.SelectRoot();
+  dom_.AppendFragment(fragment);
+  const TNodeRef record = dom_.CurrentNode();
+  const bool is_card = IsCardRecord(dom_);
+  // The record's own first ID counts in the collision test, as it is in the store.
+  if (is_card) ids_.Add(FirstIdOf(dom_));
+  dom_.AddChild(kOwnerName);
+  dom_.SetText(owner);
+  ids_.Commit(dom_);
+  if (!new_id) {
+    dom_.SetCurrentNode(record);
+    return record;
+  }
+
+  const std::string fragment_id = is_card ? (dom_.SetCurrentNode(record), FirstIdOf(dom_)) : std::string();
+  const std::string id = NewRecordId();
+  dom_.SetCurrentNode(record);
+  if (dom_.SelectFirstChild() && dom_.SelectSibling(kIdName)) {
+    dom_.RemoveCurrent();  // the cursor returns to the record
+  } else {
+    dom_.SetCurrentNode(record);
+  }
+  dom_.AddChild(kIdName);
+  dom_.SetText(id);
+  if (is_card) {
+    // A fragment with two IDs keeps its second one, which is now the first.
+    ids_.Remove(fragment_id);
+    dom_.SetCurrentNode(record);
+    ids_.Add(FirstIdOf(dom_));
+  }
+  ids_.Commit(dom_);
+  dom_.SetCurrentNode(record);
+  return record;
+}
+
+TRecordOutcome TRecordStore::DeleteSelected(const std::string& xpath, const std::string& owner) {
+  const bool own_cards_only = kind_ == TStoreKind::Cards;
+  TRecordOutcome outcome;
+  outcome.Query = own_cards_only ? xpath + "[OWNER=\"" + owner + "\"]" : xpath;
+  // A union in the posted XPath escapes the appended condition, so every match
+  // is checked once more; another user's card is passed over exactly as if the
+  // XPath had not selected it, so that no answer tells anything about it.
+  std::vector<TNodeRef> doomed;
+  for (bool found = dom_.SelectNode(outcome.Query); found; found = dom_.SelectNextNode(outcome.Query)) {
+    const TNodeRef node = dom_.CurrentNode();
+    if (own_cards_only && !IsOwnRecord(node, owner)) continue;
+    doomed.push_back(node);
+  }
+  if (doomed.empty()) return outcome;
+  const bool index_current = ids_.Current(dom_);
+  std::vector<std::string> removed_ids;
+  if (index_current) {
+    for (const TNodeRef node : doomed) {
+      dom_.SetCurrentNode(node);
+      if (IsCardRecord(dom_)) removed_ids.push_back(FirstIdOf(dom_));
+    }
+  }
+  std::string problem;
+  if (!dom_.RemoveNodes(doomed, problem)) {
+    outcome.Status = TRecordOutcome::TStatus::Failed;
+    outcome.Message = problem;
+    return outcome;
+  }
+  if (index_current) {
+    for (const std::string& id : removed_ids) ids_.Remove(id);
+    ids_.Commit(dom_);
+  }
+  outcome.Changed = doomed.size();
+  Changed();
+  return outcome;
+}
+
+TRecordOutcome TRecordStore::ReplaceRecord(const std::string& xpath, const std::string& xml,
+                                           const std::string& owner) {
+  TRecordOutcome outcome;
+  outcome.Query = xpath;
+  TNodeRef old;
+  for (bool found = dom_.SelectNode(xpath); found && !old; found = dom_.SelectNextNode(xpath)) {
+    if (kind_ != TStoreKind::Cards || IsOwnRecord(dom_.CurrentNode(), owner)) old = dom_.CurrentNode();
+  }
+  if (!old) return outcome;  // an edit that selects nothing changes nothing
+  TXmlFragment fragment;
+  if (!Prepare(xml, fragment, outcome)) return outcome;
+  dom_.SetCurrentNode(old);
+  const bool old_is_card = IsCardRecord(dom_);
+  const std::string old_id = old_is_card ? FirstIdOf(dom_) : std::string();
+  const bool index_current = ids_.Current(dom_);
+  TNodeRef replacement;
+  try {
+    replacement = Append(fragment, owner, false);
+  } catch (const std::exception& e) {
+    return Outcome(TRecordOutcome::TStatus::Failed, e.what());
+  }
+  dom_.SetCurrentNode(old);
+  if (!dom_.RemoveCurrent()) {
+    // The document element, say: the replacement would stand beside it.
+    dom_.SetCurrentNode(replacement);
+    dom_.RemoveCurrent();
+    return Outcome(TRecordOutcome::TStatus::Failed, "the node cannot be replaced");
+  }
+  if (index_current) {
+    ids_.Remove(old_id);
+    ids_.Commit(dom_);
+  }
+  outcome.Changed = 1;
+  Changed();
+  return outcome;
+}
+
+TRecordOutcome TRecordStore::InsertRecord(const std::string& xml, const std::string& owner) {
+  TRecordOutcome outcome;
+  TXmlFragment fragment;
+  if (!Prepare(xml, fragment, outcome)) return outcome;
+  try {
+    Append(fragment, owner, true);
+  } catch (const std::exception& e) {
+    return Outcome(TRecordOutcome::TStatus::Failed, e.what());
+  }
+  outcome.Changed = 1;
+  Changed();
+  return outcome;
+}
+
+// One reader walks the text once, so an upload costs time in proportion to its
+// size; with the ID index each insert costs the same however large the store is.
+TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::string& owner) {
+  TRecordOutcome outcome;
+  TvCardUploadReader reader(text);
+  std::vector<TNodeRef> added;
+  std::size_t card_number = 0;
+  // A refused card takes the ones before it out again: an upload is one change.
+  const auto undo = [&](TRecordOutcome failed) {
+    std::string ignored;
+    if (!added.empty()) {
+      dom_.RemoveNodes(added, ignored);
+      Changed();
+    }
+    failed.LastRecordXml = std::move(outcome.LastRecordXml);
+    return failed;
+  };
+  while (reader.NextPass(outcome.LastRecordXml)) {
+    std::string& xml = outcome.LastRecordXml;
+    if (xml.empty()) continue;  // no card start was left in the text
+    ++card_number;
+    if (UploadCardSeam) UploadCardSeam(xml);
+    TXmlFragment fragment;
+    TRecordOutcome refused;
+    if (!Prepare(xml, fragment, refused)) {
+      if (refused.Message.empty()) refused.Message = "it is not well-formed XML";
+      refused.Status = TRecordOutcome::TStatus::Refused;
+      refused.Message = "card " + std::to_string(card_number) + ": " + refused.Message;
+      return undo(std::move(refused));
+    }
+    try {
+      added.push_back(Append(fragment, owner, true));
+    } catch (const std::exception& e) {
+      return undo(Outcome(TRecordOutcome::TStatus::Failed, e.what()));
+    }
+  }
+  outcome.Changed = added.size();
+  if (!added.empty()) Changed();
+  return outcome;
+}
+
+std::string TRecordStore::NewRecordId() { return NewRecordIdFor(dom_, ids_, RecordClock); }
+
+}  // namespace pelorin

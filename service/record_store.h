@@ -1,0 +1,108 @@
+// TRecordStore: one store of the service (the cards, the accounts or the
+// configuration) with its document, its record-ID index and a change sequence,
+// and the record operations every change goes through, from any front end.
+// The rules that keep users apart and every saved store loadable live here
+// once: in the card store a user reaches only the records that user owns, and
+// only the service writes OWNER there; a fragment that breaks a bound is
+// refused before anything changes. Not thread-safe: the owner holds the store
+// lock for every call.
+#ifndef PELORIN_SERVICE_RECORD_STORE_H_
+#define PELORIN_SERVICE_RECORD_STORE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/record_ids.h"
+#include "service/store_kind.h"
+#include "xml/quickdom.h"
+#include "xml/xml_fragment.h"
+
+namespace pelorin {
+
+// What a record operation did. Status Done: `Changed` records were added,
+// replaced or removed. Malformed: the fragment is not well-formed XML
+// (ErrorText holds the parser's messages). Refused: the change breaks a rule
+// or bound (Message says which); Failed: it could not be made (Message). In
+// every case but Done the store is as it was before the call.
+struct TRecordOutcome {
+  enum class TStatus { Done, Malformed, Refused, Failed };
+  TStatus Status = TStatus::Done;
+  std::string Message;
+  std::string ErrorText;
+  std::size_t Changed = 0;
+  std::string Query;  // the XPath as evaluated, the owner condition included
+  std::string LastRecordXml;  // uploads: the record text of the last pass
+  explicit operator bool() const { return Status == TStatus::Done; }
+};
+
+class TRecordStore {
+ public:
+  TRecordStore(TStoreKind kind, std::string url_path);
+  TRecordStore(const TRecordStore&) = delete;
+  TRecordStore& operator=(const TRecordStore&) = delete;
+
+  TStoreKind Kind() const { return kind_; }
+  // The store's file in URL form below the application directory.
+  const std::string& UrlPath() const { return url_path_; }
+
+  // The document for reading: queries, the cursor, rendering, and the
+  // account check's logout marker, which is no record change. Every record
+  // change goes through the operations below.
+  TQuickDom& Dom() { return dom_; }
+
+  int LoadFromFile(const std::string& path);
+  void SaveToFile(const std::string& path) { dom_.SaveToFile(path); }
+
+  // Moves with every change the operations below make (never back), so what
+  // is derived from the records can be kept while it stands still.
+  std::uint64_t ChangeSequence() const { return change_sequence_; }
+
+  // Removes what `xpath` selects, all or nothing. `owner` is the lower-cased
+  // name of the user asking; in the card store "[OWNER="owner"]" is appended
+  // and only records that user owns are removed: what else the XPath selects
+  // is passed over as if it selected nothing.
+  TRecordOutcome DeleteSelected(const std::string& xpath, const std::string& owner);
+  // Replaces the first record `xpath` selects (in the card store: the first
+  // the owner owns) by the fragment, appended at the end and marked with the
+  // owner; it keeps the ID the fragment carries. Selecting nothing is Done
+  // with Changed 0.
+  TRecordOutcome ReplaceRecord(const std::string& xpath, const std::string& xml, const std::string& owner);
+  // Appends the fragment as a new record marked with the owner and a new ID,
+  // which replaces the first ID the fragment carries.
+  TRecordOutcome InsertRecord(const std::string& xml, const std::string& owner);
+  // Inserts every card of an uploaded vCard text as InsertRecord does, all or
+  // none; LastRecordXml is the record text of the reader's last pass.
+  TRecordOutcome InsertUpload(std::string_view text, const std::string& owner);
+
+  // An ID that no card of the store carries, from RecordClock.
+  std::string NewRecordId();
+
+  // Test seams: the clock of the record IDs, and a look at each uploaded
+  // card's XML before it is inserted, which may change it.
+  TLocalClock RecordClock = LocalNanosecondsSince1899;
+  std::function<void(std::string& card_xml)> UploadCardSeam;
+
+ private:
+  // Parses and checks a fragment for this store; OWNER goes from card records.
+  bool Prepare(const std::string& xml, TXmlFragment& fragment, TRecordOutcome& outcome);
+  // Appends a prepared fragment with its OWNER (and ID when `new_id`); the
+  // cursor ends on the new record. Throws when the store cannot hold it.
+  TNodeRef Append(const TXmlFragment& fragment, const std::string& owner, bool new_id);
+  // Whether the node at `node` is a record of the card store owned by `owner`.
+  bool IsOwnRecord(TNodeRef node, const std::string& owner);
+  void Changed() { ++change_sequence_; }
+
+  const TStoreKind kind_;
+  const std::string url_path_;
+  TQuickDom dom_;
+  TRecordIdIndex ids_;
+  std::uint64_t change_sequence_ = 0;
+};
+
+}  // namespace pelorin
+
+#endif  // PELORIN_SERVICE_RECORD_STORE_H_
