@@ -15,15 +15,6 @@ constexpr std::int64_t kNanosecondsPerUnit = 86400;
 const char kCardName[] = "vCard";
 const char kIdName[] = "ID";
 
-// The first ID child's text of the card at the cursor; the cursor is restored.
-std::string FirstIdOfCard(TQuickDom& dom) {
-  const TNodeRef card = dom.CurrentNode();
-  std::string id;
-  if (dom.SelectFirstChild()) id = dom.GetSiblingText(kIdName);
-  dom.SetCurrentNode(card);
-  return id;
-}
-
 }  // namespace
 
 std::int64_t LocalNanosecondsSince1899() {
@@ -52,7 +43,7 @@ void TRecordIdIndex::Refresh(TQuickDom& dom) {
   if (dom.SelectRoot() && dom.SelectFirstChild()) {
     bool found = dom.SelectSibling(kCardName);
     while (found) {
-      std::string id = FirstIdOfCard(dom);
+      std::string id = FirstIdOf(dom);
       if (!id.empty()) ++ids_[std::move(id)];
       found = dom.SelectNextSibling(kCardName);
     }
@@ -76,6 +67,14 @@ void TRecordIdIndex::Remove(const std::string& id) {
 void TRecordIdIndex::Commit(const TQuickDom& dom) {
   generation_ = dom.Generation();
   built_ = true;
+}
+
+std::string FirstIdOf(TQuickDom& dom) {
+  const TNodeRef record = dom.CurrentNode();
+  std::string id;
+  if (dom.SelectFirstChild()) id = dom.GetSiblingText(kIdName);
+  dom.SetCurrentNode(record);
+  return id;
 }
 
 bool IsCardRecord(const TQuickDom& dom) { return dom.CurrentIsRecord() && dom.CurrentName() == kCardName; }

@@ -47,6 +47,10 @@ class TRecordIdIndex {
   bool built_ = false;
 };
 
+// The text of the first ID child of the record at the cursor, empty when it has
+// none; the cursor is restored.
+std::string FirstIdOf(TQuickDom& dom);
+
 // Whether the cursor is on a `vCard` element directly below the document
 // element, the only records whose IDs take part in the collision test.
 bool IsCardRecord(const TQuickDom& dom);

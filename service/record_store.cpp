@@ -18,15 +18,6 @@ TRecordOutcome Outcome(TRecordOutcome::TStatus status, std::string message) {
   return outcome;
 }
 
-// The first ID child's text of the record at the cursor; the cursor is restored.
-std::string FirstIdOf(TQuickDom& dom) {
-  const TNodeRef record = dom.CurrentNode();
-  std::string id;
-  if (dom.SelectFirstChild()) id = dom.GetSiblingText(kIdName);
-  dom.SetCurrentNode(record);
-  return id;
-}
-
 }  // namespace
 
 TRecordStore::TRecordStore(TStoreKind kind, std::string url_path) : kind_(kind), url_path_(std::move(url_path)) {}
