@@ -33,7 +33,8 @@ struct ResponseInfo {
 
   // Keeps StatusText in step with StatusCode.
   void SetStatus(int code);
-  // 302 with "Location" set to `target` unchanged; an empty target sends no Location line.
+  // 302 with "Location" set to `target`, its bytes below 0x20 and DEL percent-encoded
+  // ("%0D") and every other byte unchanged; an empty target sends no Location line.
   void RedirectTo(std::string_view target);
   // Replaces the first line of that name (any case), appends one when there is none;
   // an empty value removes the line.
