@@ -16,6 +16,19 @@ constexpr char kPelorinIndex[] = "../pelorin/index.htm";
 constexpr char kUserIndex[] = "../user/index.htm";
 constexpr char kConfigIndex[] = "../config/index.htm";
 constexpr std::size_t kMaxDomainName = 255;
+constexpr char kCardCacheLine[] = "Cache-Control: max-age=0";
+constexpr char kAccountCacheLine[] = "Cache-Control: no-store";
+
+// The user and configuration areas show account data (passwords, names, the
+// server's settings), and so do their redirects and failure messages. "no-store"
+// keeps the browser's cache and any proxy from writing such an answer down at all,
+// where "max-age=0" only had them ask again before showing a kept copy. With
+// no-store, max-age=0 would say nothing more, so it is replaced rather than added.
+// The card pages keep max-age=0: browsers may then keep them for the back button.
+// The rule follows the stores: the areas are the paths StoreForPath gives them.
+const char* CacheLineFor(const std::string& path) {
+  return path.starts_with("/user/") || path.starts_with("/config/") ? kAccountCacheLine : kCardCacheLine;
+}
 
 // Leading and trailing bytes below 33 (space and control characters) go.
 std::string TrimCredential(std::string_view text) {
@@ -122,7 +135,7 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
 }
 
 void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {
-  res.AddRawHeader("Cache-Control: max-age=0");
+  res.AddRawHeader(CacheLineFor(req.Path));
   const std::string user = TrimCredential(req.UserName);
   const std::string pass = TrimCredential(req.Password);
   if (user.empty() && pass.empty()) return AskForAccount(req, res);
