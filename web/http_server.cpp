@@ -40,6 +40,10 @@ namespace {
 // handler threads may have open at once.
 constexpr std::size_t kDescriptorsForFiles = 128;
 
+// What this listener speaks, for checks that compare it with what a page claims
+// (the cross-site check); a TLS listener would set "https".
+constexpr char kListenerScheme[] = "http";
+
 // Every connection holds a descriptor. The soft limit is often far below the hard
 // one (1024 against 524288 under systemd), so it is raised as far as allowed, and
 // the connections get what the files leave. Never fails: without a raise the
@@ -289,6 +293,7 @@ void THttpServer::Impl::TConnection::Dispatch(std::string body) {
   std::optional<RequestInfo> request = AssembleRequest(head_, std::move(body), peer_);
   if (!request) return Close();
   request_ = std::move(*request);
+  request_.Scheme = kListenerScheme;
   StopAwaitingRequest();
   phase_ = TPhase::Handling;
   stream_.expires_never();

@@ -14,6 +14,7 @@ struct RequestInfo {
   std::string Method;                     // upper-cased: "GET", "POST" or "HEAD"
   std::string Path;                       // never percent-decoded
   std::string Protocol;                   // last word of the request line
+  std::string Scheme;                     // set by the listener: "http" (and "https" once TLS exists)
   std::vector<std::string> Headers;       // "Name: value" lines as received
   std::string HostName;                   // "host" header, else the absolute target's host
   std::string PeerAddress;
