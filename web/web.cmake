@@ -7,6 +7,7 @@ add_library(pelorin_web STATIC
   ${CMAKE_CURRENT_LIST_DIR}/cross_site.cpp
   ${CMAKE_CURRENT_LIST_DIR}/request_reader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/response_writer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/client_address.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sign_in_throttle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_server.cpp
 )
