@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "service/store_lock.h"
 #include "service/timer.h"
@@ -106,6 +107,9 @@ class TPelorinService {
   TQuickDom TempDom GUARDED_BY(StoreLock);
   TTimer SaveTimer GUARDED_BY(StoreLock);  // the lock guards its enabled state
   TSignInThrottle SignInThrottle GUARDED_BY(StoreLock);
+  // The front proxies whose X-Forwarded-For names the client (canonical
+  // addresses), read from the configuration store at start.
+  std::vector<std::string> TrustedProxies GUARDED_BY(StoreLock);
 
   // Test seams. The clock of the record IDs; and a look at each uploaded card's
   // XML before it is inserted, which may change it (to make the store refuse one).
@@ -115,6 +119,7 @@ class TPelorinService {
  private:
   bool LoadStores() REQUIRES(StoreLock);
   std::optional<std::uint16_t> ConfiguredPort() REQUIRES(StoreLock);
+  std::vector<std::string> ConfiguredTrustedProxies() REQUIRES(StoreLock);
   // Writes the cards, the users and the configuration; false when one failed.
   bool SaveAll() REQUIRES(StoreLock);
 

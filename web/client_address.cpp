@@ -12,7 +12,7 @@
 namespace pelorin {
 namespace {
 
-constexpr char kLoopbackGroup[] = "loopback";
+constexpr char kIPv4Loopback[] = "127.0.0.1";
 
 // inet_pton wants a terminated string; addresses are short, so longer text is no address.
 constexpr std::size_t kMaxAddressText = INET6_ADDRSTRLEN + 16;
@@ -100,16 +100,14 @@ std::optional<std::string> CanonicalAddress(std::string_view text) {
 
 // One person rarely has more than one IPv4 address at hand, but is given a whole
 // /64 with IPv6 and may pick a fresh address in it for every request; so a /64
-// counts as one client. All loopback addresses are the local host itself, which
-// reaches the server as 127.0.0.1 or ::1 by its choice ("localhost" is both).
+// counts as one client. The IPv6 loopback address is the local host's own, as
+// 127.0.0.1 is, and a local client reaches the server by either as it pleases
+// ("localhost" names both), so ::1 counts as 127.0.0.1.
 std::string AddressGroup(std::string_view address) {
   std::optional<TParsedAddress> parsed = ParseAddress(address);
   if (!parsed) return std::string(address);
-  if (parsed->IsV4) {
-    if ((ntohl(parsed->V4.s_addr) >> 24) == 127) return kLoopbackGroup;
-    return AddressText(*parsed);
-  }
-  if (IN6_IS_ADDR_LOOPBACK(&parsed->V6)) return kLoopbackGroup;
+  if (parsed->IsV4) return AddressText(*parsed);
+  if (IN6_IS_ADDR_LOOPBACK(&parsed->V6)) return kIPv4Loopback;
   std::memset(parsed->V6.s6_addr + 8, 0, 8);
   return AddressText(*parsed) + "/64";
 }

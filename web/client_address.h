@@ -16,9 +16,9 @@ namespace pelorin {
 // dropped. Nothing when the text is no address (a host name, a port, brackets).
 std::optional<std::string> CanonicalAddress(std::string_view text);
 
-// The group in which a client's sign-in failures count: an IPv4 address alone,
-// an IPv6 address by its /64 prefix ("2001:db8:1:2::/64"), every loopback
-// address (127.0.0.0/8 and ::1) as "loopback". Text that is no address is a group
+// The group in which a client's sign-in failures count: an IPv4 address alone
+// (IPv4-mapped ones included), an IPv6 address by its /64 prefix
+// ("2001:db8:1:2::/64"), and ::1 as 127.0.0.1. Text that is no address is a group
 // of its own, as given.
 std::string AddressGroup(std::string_view address);
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "web/client_address.h"
+
 namespace pelorin {
 namespace {
 
@@ -145,21 +147,24 @@ void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {
     LogoutUser(user, pass);
     return res.RedirectTo(kPelorinIndex);
   }
-  // A locked pair gets the challenge without its password being looked at, so
-  // guessing on learns nothing, while other names and addresses sign in as usual.
+  // A locked or slowed sign-in gets the challenge without its password being
+  // looked at, so guessing on learns nothing, while other names and addresses
+  // sign in as usual.
   const auto now = TSignInThrottle::TClock::now();
-  if (SignInThrottle.IsLocked(user, req.PeerAddress, now)) return AskForAccount(req, res);
+  const std::string client = ClientAddress(req.PeerAddress, req.Headers, TrustedProxies);
+  if (!SignInThrottle.MayCheck(user, client, now)) return AskForAccount(req, res);
   bool is_admin = false;
   std::string display_name;
   const TAccountCheck check = CheckAccount(user, pass, is_admin, display_name);
   if (check != TAccountCheck::Accepted) {
-    if (check == TAccountCheck::Refused && !user.empty() && !pass.empty() &&
-        SignInThrottle.RecordFailure(user, req.PeerAddress, now)) {
-      WriteLog("User (" + user + "/********) locked for 60 s.");
+    if (check == TAccountCheck::Refused && !user.empty() && !pass.empty()) {
+      const TSignInFailure effect = SignInThrottle.RecordFailure(user, client, now);
+      if (effect.LockedPair) WriteLog("User (" + user + "/********) locked for 60 s.");
+      if (effect.SlowedName) WriteLog("User (" + user + "/********) failing from many addresses: sign-ins slowed.");
     }
     return AskForAccount(req, res);
   }
-  SignInThrottle.RecordSuccess(user, req.PeerAddress);
+  SignInThrottle.RecordSuccess(user, client, now);
   if (HasParentSegment(req.Path)) {
     res.SetStatus(403);
     res.Body = "Forbidden path.";

@@ -41,7 +41,7 @@ TEST(CanonicalAddressTest, AddressesInTheirUsualTextAndEverythingElseRefused) {
   EXPECT_FALSE(CanonicalAddress(std::string(200, '1')).has_value());
 }
 
-TEST(AddressGroupTest, IPv4AloneIPv6ByItsSlash64LoopbackAsOne) {
+TEST(AddressGroupTest, IPv4AloneIPv6ByItsSlash64AndTheLoopbackAsOne) {
   const struct {
     const char* address;
     const char* group;
@@ -53,11 +53,13 @@ TEST(AddressGroupTest, IPv4AloneIPv6ByItsSlash64LoopbackAsOne) {
       {"2001:DB8:1:2:ffff:ffff:ffff:ffff", "2001:db8:1:2::/64"},
       {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
       {"fe80::1%eth0", "fe80::/64"},
-      {"127.0.0.1", "loopback"},
-      {"127.255.0.9", "loopback"},
-      {"::ffff:127.0.0.1", "loopback"},
-      {"::1", "loopback"},
+      {"127.0.0.1", "127.0.0.1"},
+      {"127.0.0.2", "127.0.0.2"},  // IPv4 addresses stay apart, on the loopback too
+      {"::ffff:127.0.0.1", "127.0.0.1"},
+      {"::1", "127.0.0.1"},
+      {"0:0:0:0:0:0:0:1", "127.0.0.1"},
       {"::2", "::/64"},
+      {"::", "::/64"},
       {"128.0.0.1", "128.0.0.1"},
       {"126.255.255.255", "126.255.255.255"},
       {"not an address", "not an address"},
