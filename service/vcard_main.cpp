@@ -8,12 +8,14 @@
 
 #include "service/event_log.h"
 #include "service/orv_logger.h"
+#include "web/client_address.h"
 
 namespace pelorin {
 namespace {
 
 constexpr char kDirectorySeparator = '/';
 constexpr char kPortXPath[] = "xConfig/ServiceProviderPort";
+constexpr char kTrustedProxyXPath[] = "xConfig/TrustedProxy";
 
 bool FileExists(const std::string& path) {
   std::error_code ignored;
@@ -67,6 +69,26 @@ std::optional<std::uint16_t> TPelorinService::ConfiguredPort() {
   return static_cast<std::uint16_t>(value);
 }
 
+// One element per address. An entry that is no address is logged and left out:
+// trusting a name would mean trusting whatever it resolves to.
+std::vector<std::string> TPelorinService::ConfiguredTrustedProxies() {
+  std::vector<std::string> trusted;
+  for (bool found = ConfigDom.Dom().SelectNode(kTrustedProxyXPath); found;
+       found = ConfigDom.Dom().SelectNextNode(kTrustedProxyXPath)) {
+    // An indented store puts line breaks and spaces around the text.
+    std::string text = ConfigDom.Dom().GetText();
+    text.erase(0, text.find_first_not_of(" \t\r\n"));
+    text.erase(text.find_last_not_of(" \t\r\n") + 1);
+    const std::optional<std::string> address = CanonicalAddress(text);
+    if (address) {
+      trusted.push_back(*address);
+    } else {
+      WriteLog("Trusted proxy is not an address: " + text);
+    }
+  }
+  return trusted;
+}
+
 void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
   AppDir = app_dir;
   while (AppDir.size() > 1 && AppDir.back() == kDirectorySeparator) AppDir.pop_back();
@@ -80,6 +102,7 @@ void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
     Started = LoadStores();
     if (!Started) return;
     port = ConfiguredPort();
+    TrustedProxies = ConfiguredTrustedProxies();
   }
   if (!port || !HTTPServer.Activate(*port)) {
     Started = false;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "service/store_lock.h"
 #include "service/timer.h"
@@ -107,6 +108,9 @@ class TPelorinService {
   TQuickDom TempDom GUARDED_BY(StoreLock);
   TTimer SaveTimer GUARDED_BY(StoreLock);  // the lock guards its enabled state
   TSignInThrottle SignInThrottle GUARDED_BY(StoreLock);
+  // The front proxies whose X-Forwarded-For names the client (canonical
+  // addresses), read from the configuration store at start.
+  std::vector<std::string> TrustedProxies GUARDED_BY(StoreLock);
 
   // Test seam: the clock of every store's record IDs.
   void SetRecordClock(const TLocalClock& clock) REQUIRES(StoreLock);
@@ -114,6 +118,7 @@ class TPelorinService {
  private:
   bool LoadStores() REQUIRES(StoreLock);
   std::optional<std::uint16_t> ConfiguredPort() REQUIRES(StoreLock);
+  std::vector<std::string> ConfiguredTrustedProxies() REQUIRES(StoreLock);
   // Writes the cards, the users and the configuration; false when one failed.
   bool SaveAll() REQUIRES(StoreLock);
 

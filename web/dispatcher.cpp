@@ -11,6 +11,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "web/client_address.h"
+
 namespace pelorin {
 namespace {
 
@@ -18,6 +20,19 @@ constexpr char kPelorinIndex[] = "../pelorin/index.htm";
 constexpr char kUserIndex[] = "../user/index.htm";
 constexpr char kConfigIndex[] = "../config/index.htm";
 constexpr std::size_t kMaxDomainName = 255;
+constexpr char kCardCacheLine[] = "Cache-Control: max-age=0";
+constexpr char kAccountCacheLine[] = "Cache-Control: no-store";
+
+// The user and configuration areas show account data (passwords, names, the
+// server's settings), and so do their redirects and failure messages. "no-store"
+// keeps the browser's cache and any proxy from writing such an answer down at all,
+// where "max-age=0" only had them ask again before showing a kept copy. With
+// no-store, max-age=0 would say nothing more, so it is replaced rather than added.
+// The card pages keep max-age=0: browsers may then keep them for the back button.
+// The rule follows the stores: the areas are the paths StoreForPath gives them.
+const char* CacheLineFor(const std::string& path) {
+  return path.starts_with("/user/") || path.starts_with("/config/") ? kAccountCacheLine : kCardCacheLine;
+}
 
 // Leading and trailing bytes below 33 (space and control characters) go.
 std::string TrimCredential(std::string_view text) {
@@ -126,7 +141,7 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
 }
 
 void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {
-  res.AddRawHeader("Cache-Control: max-age=0");
+  res.AddRawHeader(CacheLineFor(req.Path));
   const std::string user = TrimCredential(req.UserName);
   const std::string pass = TrimCredential(req.Password);
   if (user.empty() && pass.empty()) return AskForAccount(req, res);
@@ -136,21 +151,24 @@ void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {
     LogoutUser(user, pass);
     return res.RedirectTo(kPelorinIndex);
   }
-  // A locked pair gets the challenge without its password being looked at, so
-  // guessing on learns nothing, while other names and addresses sign in as usual.
+  // A locked or slowed sign-in gets the challenge without its password being
+  // looked at, so guessing on learns nothing, while other names and addresses
+  // sign in as usual.
   const auto now = TSignInThrottle::TClock::now();
-  if (SignInThrottle.IsLocked(user, req.PeerAddress, now)) return AskForAccount(req, res);
+  const std::string client = ClientAddress(req.PeerAddress, req.Headers, TrustedProxies);
+  if (!SignInThrottle.MayCheck(user, client, now)) return AskForAccount(req, res);
   bool is_admin = false;
   std::string display_name;
   const TAccountCheck check = CheckAccount(user, pass, is_admin, display_name);
   if (check != TAccountCheck::Accepted) {
-    if (check == TAccountCheck::Refused && !user.empty() && !pass.empty() &&
-        SignInThrottle.RecordFailure(user, req.PeerAddress, now)) {
-      WriteLog("User (" + user + "/********) locked for 60 s.");
+    if (check == TAccountCheck::Refused && !user.empty() && !pass.empty()) {
+      const TSignInFailure effect = SignInThrottle.RecordFailure(user, client, now);
+      if (effect.LockedPair) WriteLog("User (" + user + "/********) locked for 60 s.");
+      if (effect.SlowedName) WriteLog("User (" + user + "/********) failing from many addresses: sign-ins slowed.");
     }
     return AskForAccount(req, res);
   }
-  SignInThrottle.RecordSuccess(user, req.PeerAddress);
+  SignInThrottle.RecordSuccess(user, client, now);
   if (HasParentSegment(req.Path)) {
     res.SetStatus(403);
     res.Body = "Forbidden path.";

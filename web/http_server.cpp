@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -39,6 +40,10 @@ namespace {
 // own, the log and store files, and the pages and stylesheets that each of the
 // handler threads may have open at once.
 constexpr std::size_t kDescriptorsForFiles = 128;
+
+// What this listener speaks, for checks that compare it with what a page claims
+// (the cross-site check); a TLS listener would set "https".
+constexpr char kListenerScheme[] = "http";
 
 // Every connection holds a descriptor. The soft limit is often far below the hard
 // one (1024 against 524288 under systemd), so it is raised as far as allowed, and
@@ -166,6 +171,8 @@ class THttpServer::Impl::TConnection : public std::enable_shared_from_this<TConn
   static constexpr std::size_t kChunkSize = 8192;
 
   void OnHeader(error_code ec);
+  void WriteContinue(bool until_close);  // the interim answer, then ReadBody
+  void ReadBody(bool until_close);
   void OnBody(error_code ec);
   void ReadUntilPeerCloses();
   void OnBodyBytes(error_code ec, std::size_t count);
@@ -237,12 +244,30 @@ void THttpServer::Impl::TConnection::OnHeader(error_code ec) {
 
   const auto declared = parser_->content_length();
   if (declared && *declared > server_.limits_.BodyLimit) return AnswerTooLarge();
-  if (parser_->is_done()) {
-    // A request without length or chunks has no body in HTTP/1.1, but a POST in
-    // that form carries everything the peer sends until it closes its side.
-    if (method_ == "POST" && !declared && !parser_->chunked()) return ReadUntilPeerCloses();
-    return Dispatch(std::string());
+  // A request without length or chunks has no body in HTTP/1.1, but a POST in
+  // that form carries everything the peer sends until it closes its side.
+  const bool until_close = parser_->is_done() && method_ == "POST" && !declared && !parser_->chunked();
+  if (parser_->is_done() && !until_close) return Dispatch(std::string());
+  // A client that asked whether to send its body waits for the answer before it
+  // does (curl a second for every upload over 1 MiB). An HTTP/1.0 client cannot
+  // have asked, so it gets none.
+  if (version >= 11 && beast::iequals(message[http::field::expect], "100-continue")) {
+    return WriteContinue(until_close);
   }
+  ReadBody(until_close);
+}
+
+void THttpServer::Impl::TConnection::WriteContinue(bool until_close) {
+  static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+  asio::async_write(stream_, asio::buffer(kContinue.data(), kContinue.size()),
+                    [self = shared_from_this(), until_close](error_code ec, std::size_t) {
+                      if (ec || self->server_.stopping_ || self->phase_ == TPhase::Closed) return self->Close();
+                      self->ReadBody(until_close);
+                    });
+}
+
+void THttpServer::Impl::TConnection::ReadBody(bool until_close) {
+  if (until_close) return ReadUntilPeerCloses();
   parser_->body_limit(server_.limits_.BodyLimit);
   http::async_read(stream_, buffer_, *parser_,
                    [self = shared_from_this()](error_code ec, std::size_t) { self->OnBody(ec); });
@@ -289,6 +314,7 @@ void THttpServer::Impl::TConnection::Dispatch(std::string body) {
   std::optional<RequestInfo> request = AssembleRequest(head_, std::move(body), peer_);
   if (!request) return Close();
   request_ = std::move(*request);
+  request_.Scheme = kListenerScheme;
   StopAwaitingRequest();
   phase_ = TPhase::Handling;
   stream_.expires_never();

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "service/vcard_main.h"
+#include "web/cross_site.h"
 
 namespace pelorin {
 namespace {
@@ -22,41 +23,6 @@ std::string LowerAscii(std::string text) {
 }
 
 bool Contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
-
-bool IsSchemeCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '-' ||
-         c == '.';
-}
-
-// The host[:port] of an Origin or Referer value; false when the value is not an
-// absolute URL with a host (the Origin "null" included). Browsers never send user
-// information there, so a value carrying it is treated as malformed.
-bool AuthorityOf(std::string_view url, std::string_view& authority) {
-  const std::size_t scheme_end = url.find("://");
-  if (scheme_end == std::string_view::npos || scheme_end == 0) return false;
-  for (const char c : url.substr(0, scheme_end)) {
-    if (!IsSchemeCharacter(c)) return false;
-  }
-  const std::string_view rest = url.substr(scheme_end + 3);
-  authority = rest.substr(0, rest.find_first_of("/?#"));
-  if (authority.empty()) return false;
-  for (const char c : authority) {
-    if (static_cast<unsigned char>(c) <= 32 || c == '@' || c == '\\' || c == 0x7f) return false;
-  }
-  return true;
-}
-
-// Basic credentials go with every request a browser sends, also with a form that
-// a page of another site posts; such a post names that site as its Origin (or, in
-// older browsers, its Referer). Posts with neither come from scripts and clients.
-bool IsCrossSitePost(const RequestInfo& req) {
-  std::string source = HeaderValue(req.Headers, "Origin");
-  if (source.empty()) source = HeaderValue(req.Headers, "Referer");
-  if (source.empty()) return false;
-  std::string_view authority;
-  if (!AuthorityOf(source, authority)) return true;
-  return !EqualsIgnoringCase(authority, req.HostName);
-}
 
 }  // namespace
 

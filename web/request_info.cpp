@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 #include <utility>
 
 namespace pelorin {
@@ -76,6 +77,28 @@ bool HeaderLineHasName(std::string_view line, std::string_view name) {
   return colon != std::string_view::npos && EqualsIgnoringCase(line.substr(0, colon), name);
 }
 
+// A redirect target is often a posted field ("Redirect"). CR and LF there would
+// start a header line of their own, and the other control bytes and DEL are no
+// part of a URL, which clients read differently (some cut the line, some drop the
+// byte); percent-encoded they mean the same to every client. Other bytes are kept,
+// so a target that was already encoded is not encoded twice.
+std::string EncodeControlBytes(std::string_view target) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(target.size());
+  for (const char c : target) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0x0f];
+    } else {
+      encoded += c;
+    }
+  }
+  return encoded;
+}
+
 }  // namespace
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -98,7 +121,7 @@ void ResponseInfo::SetStatus(int code) {
 
 void ResponseInfo::RedirectTo(std::string_view target) {
   SetStatus(302);
-  SetHeader("Location", target);
+  SetHeader("Location", EncodeControlBytes(target));
 }
 
 void ResponseInfo::SetHeader(std::string_view name, std::string_view value) {

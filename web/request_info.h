@@ -14,6 +14,7 @@ struct RequestInfo {
   std::string Method;                     // upper-cased: "GET", "POST" or "HEAD"
   std::string Path;                       // never percent-decoded
   std::string Protocol;                   // last word of the request line
+  std::string Scheme;                     // set by the listener: "http" (and "https" once TLS exists)
   std::vector<std::string> Headers;       // "Name: value" lines as received
   std::string HostName;                   // "host" header, else the absolute target's host
   std::string PeerAddress;
@@ -33,7 +34,8 @@ struct ResponseInfo {
 
   // Keeps StatusText in step with StatusCode.
   void SetStatus(int code);
-  // 302 with "Location" set to `target` unchanged; an empty target sends no Location line.
+  // 302 with "Location" set to `target`, its bytes below 0x20 and DEL percent-encoded
+  // ("%0D") and every other byte unchanged; an empty target sends no Location line.
   void RedirectTo(std::string_view target);
   // Replaces the first line of that name (any case), appends one when there is none;
   // an empty value removes the line.

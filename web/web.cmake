@@ -4,8 +4,10 @@ add_library(pelorin_web STATIC
   ${CMAKE_CURRENT_LIST_DIR}/request_info.cpp
   ${CMAKE_CURRENT_LIST_DIR}/form_fields.cpp
   ${CMAKE_CURRENT_LIST_DIR}/basic_auth.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cross_site.cpp
   ${CMAKE_CURRENT_LIST_DIR}/request_reader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/response_writer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/client_address.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sign_in_throttle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_server.cpp
 )

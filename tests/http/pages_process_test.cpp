@@ -135,6 +135,10 @@ TEST_F(PagesProcessTest, CrossSitePostIsRefusedAndSameSitePostServed) {
       RawPost("/pelorin/index.htm", "application/x-www-form-urlencoded", form, "Origin: http://evil.example\r\n");
   EXPECT_EQ(403, refused.Status);
   EXPECT_EQ("Cross-site request refused.", refused.Body);
+  // The listener speaks plain HTTP, so a page of the same host over HTTPS is another site.
+  const THttpAnswer other_scheme = RawPost("/pelorin/index.htm", "application/x-www-form-urlencoded", form,
+                                           "Origin: https://127.0.0.1:" + std::to_string(port_) + "\r\n");
+  EXPECT_EQ(403, other_scheme.Status);
   EXPECT_EQ(200, Request(port_, "GET", "/pelorin/index.htm", "bob", "pw").Status);
   EXPECT_NE(std::string::npos, Request(port_, "GET", "/pelorin/index.htm", "bob", "pw").Body.find("M&#252;ller"));
 

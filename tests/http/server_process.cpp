@@ -172,23 +172,52 @@ void TServerProcess::Signal(int number) const {
   if (!reaped_) ::kill(pid_, number);
 }
 
-std::string Exchange(std::uint16_t port, const std::string& request) {
-  TSocket socket(ConnectLoopback(port));
-  if (socket.get() < 0) return {};
+int ConnectLoopbackV6(std::uint16_t port) {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_port = htons(port);
+  address.sin6_addr = in6addr_loopback;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  timeval timeout{30, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  return fd;
+}
+
+bool SendAll(int fd, std::string_view bytes) {
   std::size_t sent = 0;
-  while (sent < request.size()) {
-    const ssize_t n = ::send(socket.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return {};
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
     sent += static_cast<std::size_t>(n);
   }
+  return true;
+}
+
+std::string ReadUntilClosed(int fd) {
   std::string answer;
   char buffer[8192];
   while (true) {
-    const ssize_t n = ::recv(socket.get(), buffer, sizeof buffer, 0);
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
     if (n <= 0) break;
     answer.append(buffer, static_cast<std::size_t>(n));
   }
   return answer;
+}
+
+std::string ExchangeOver(int fd, const std::string& request) {
+  if (fd < 0 || !SendAll(fd, request)) return {};
+  return ReadUntilClosed(fd);
+}
+
+std::string Exchange(std::uint16_t port, const std::string& request) {
+  TSocket socket(ConnectLoopback(port));
+  return ExchangeOver(socket.get(), request);
 }
 
 THttpAnswer ParseAnswer(const std::string& bytes) {

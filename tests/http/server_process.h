@@ -1,5 +1,5 @@
 // Black-box helpers: a temporary application directory holding a copy of the
-// real executable, the process started on it, and raw HTTP over 127.0.0.1.
+// real executable, the process started on it, and raw HTTP over 127.0.0.1 (or ::1).
 // Used from the test's main thread (the concurrency test also calls Exchange
 // from its own threads).
 #ifndef PELORIN_TESTS_HTTP_SERVER_PROCESS_H_
@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/temp_dir.h"
@@ -35,6 +36,9 @@ class TSocket {
 
 // A connection to 127.0.0.1:port with 30 s send and receive time-outs, or -1.
 int ConnectLoopback(std::uint16_t port);
+
+// The same over [::1]; -1 also where the host has no IPv6 loopback.
+int ConnectLoopbackV6(std::uint16_t port);
 
 // A port on which nothing listens right now, for IPv4 and IPv6 alike.
 std::uint16_t FreePort();
@@ -92,6 +96,12 @@ struct THttpAnswer {
 
 // Sends `request` as is and reads until the server closes.
 std::string Exchange(std::uint16_t port, const std::string& request);
+// The same on a connection the caller opened (and still owns); empty when fd is -1.
+std::string ExchangeOver(int fd, const std::string& request);
+// Every byte, false when the connection failed first.
+bool SendAll(int fd, std::string_view bytes);
+// What arrives until the peer closes or the receive time-out passes.
+std::string ReadUntilClosed(int fd);
 THttpAnswer ParseAnswer(const std::string& bytes);
 // One request with Basic credentials (none when both are empty).
 THttpAnswer Request(std::uint16_t port, const std::string& method, const std::string& target,

@@ -518,10 +518,11 @@ TEST_F(HostileRequestTest, OverlongUtf8IsRefusedOrMatchesNothing) {
     EXPECT_EQ(302, edit.Status) << xpath;
   }
   EXPECT_EQ(200, Get(std::string(kDumpPage) + "?q=%C0%AE%C0%AE%C0%AF").Status);
-  // A redirect target is sent as given, but never as a second header line.
+  // A redirect target never becomes a second header line: its CR and LF go out encoded.
   const THttpAnswer split = Post("/pelorin/index.htm", "Command=none&Redirect=index.htm%0D%0ASet-Cookie:+a%3Db");
   EXPECT_EQ(302, split.Status);
   EXPECT_EQ(std::string::npos, split.Head.find("\r\nSet-Cookie"));
+  EXPECT_EQ("index.htm%0D%0ASet-Cookie: a=b", HeaderOf(split, "Location"));
   ExpectStillServing("after overlong UTF-8");
   StopAndExpectStoresUnchanged();
 }

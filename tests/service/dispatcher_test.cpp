@@ -32,13 +32,43 @@ TEST_F(DispatcherTest, EveryAnswerStartsWithTheCacheLine) {
   const ResponseInfo answers[] = {
       Get("/pelorin/index.htm", "", ""),        // challenge
       Get("/logout", "bob", "pw"),              // redirect
-      Get("/config/index.htm", "bob", "pw"),    // refused area
       Get("/pelorin/list", "bob", "pw"),        // plain 200
       Request("HEAD", "/", "alice", "Secret1"), // redirect for HEAD
+      Get("/user", "alice", "Secret1"),         // the redirect into the area is not in it
+      Get("/User/index.htm", "bob", "pw"),      // areas compare case-sensitively
+      Get("/pelorin/user/x.htm", "bob", "pw"),
   };
   for (const ResponseInfo& res : answers) {
     ASSERT_FALSE(res.ExtraHeaders.empty());
     EXPECT_EQ(kCacheLine, res.ExtraHeaders.front());
+  }
+}
+
+TEST_F(DispatcherTest, AccountAreasAreNeverStored) {
+  const struct {
+    const char* method;
+    const char* path;
+    const char* user;
+    const char* password;
+    int status;
+  } cases[] = {
+      {"GET", "/config/index.htm", "bob", "pw", 403},       // refused area
+      {"GET", "/user/index.htm", "", "", 401},              // challenge
+      {"GET", "/user/", "alice", "Secret1", 302},           // redirect
+      {"GET", "/config/", "alice", "Secret1", 302},
+      {"GET", "/user/index.htm", "alice", "Secret1", 500},  // no stylesheet here
+      {"GET", "/config/x.txt", "alice", "Secret1", 200},
+      {"HEAD", "/user/index.htm", "alice", "Secret1", 200},
+      {"GET", "/user/../x.htm", "alice", "Secret1", 403},   // forbidden path
+  };
+  for (const auto& c : cases) {
+    const ResponseInfo res = Request(c.method, c.path, c.user, c.password);
+    EXPECT_EQ(c.status, res.Realm.empty() ? res.StatusCode : 401) << c.method << " " << c.path;
+    ASSERT_FALSE(res.ExtraHeaders.empty()) << c.path;
+    EXPECT_EQ("Cache-Control: no-store", res.ExtraHeaders.front()) << c.method << " " << c.path;
+    for (std::size_t i = 1; i < res.ExtraHeaders.size(); ++i) {
+      EXPECT_FALSE(res.ExtraHeaders[i].starts_with("Cache-Control")) << c.path << ": " << res.ExtraHeaders[i];
+    }
   }
 }
 

@@ -298,7 +298,7 @@ TEST_F(CrossSiteTest, PostsNamingAnotherHostAreRefusedBeforeAnyCommand) {
 TEST_F(CrossSiteTest, SameHostAndPostsWithoutEitherHeaderAreServed) {
   for (const std::vector<std::string>& headers : std::vector<std::vector<std::string>>{
            {"Origin: http://pelorin.test:9555"},
-           {"origin: HTTPS://PELORIN.TEST:9555"},
+           {"origin: HTTP://PELORIN.TEST:9555"},
            {"Referer: http://pelorin.test:9555/pelorin/index.htm?q=1"},
            {"Origin: http://pelorin.test:9555", "Referer: http://evil.example/"},
            {},

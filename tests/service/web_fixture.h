@@ -42,6 +42,7 @@ inline std::string LocationOf(const ResponseInfo& res) {
 class TWebTest : public TServiceTest {
  protected:
   std::string peer_address_ = "192.0.2.1";  // the client address Send reports
+  std::string scheme_ = "http";             // the scheme the listener reports
 
   void StartWith(const std::string& cards) {
     WriteStores(kTestConfig, cards);
@@ -66,6 +67,7 @@ class TWebTest : public TServiceTest {
     req.Password = password;
     req.HostName = host;
     req.PeerAddress = peer_address_;
+    req.Scheme = scheme_;
     req.Headers = headers;
     req.RawParams = raw_params;
     req.FormFields = SplitFormFields(raw_params);

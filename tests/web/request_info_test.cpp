@@ -48,6 +48,30 @@ TEST(RedirectToTest, TargetIsSentUnchanged) {
             response.ExtraHeaders);
 }
 
+TEST(RedirectToTest, ControlBytesAndDeleteArePercentEncoded) {
+  const struct {
+    std::string target;
+    const char* want;
+  } cases[] = {
+      {"a.htm\r\nSet-Cookie: x=1", "Location: a.htm%0D%0ASet-Cookie: x=1"},
+      {std::string("a\0b", 3), "Location: a%00b"},
+      {"\x01\x1f\x7f", "Location: %01%1F%7F"},
+      {"tab\there", "Location: tab%09here"},
+      {"\x1b[31m", "Location: %1B[31m"},
+      // Near misses: space, "~" and the bytes above DEL are no control bytes, and
+      // a target already encoded keeps its "%".
+      {"a b~c", "Location: a b~c"},
+      {"caf\xc3\xa9\x80\xff.htm", "Location: caf\xc3\xa9\x80\xff.htm"},
+      {"index.htm%0D%0A", "Location: index.htm%0D%0A"},
+      {"\r", "Location: %0D"},  // a target of control bytes alone still redirects somewhere
+  };
+  for (const auto& c : cases) {
+    ResponseInfo response;
+    response.RedirectTo(c.target);
+    EXPECT_EQ(std::vector<std::string>{c.want}, response.ExtraHeaders) << c.want;
+  }
+}
+
 TEST(RedirectToTest, EmptyTargetGivesNoLocation) {
   ResponseInfo response;
   response.RedirectTo("");

@@ -48,8 +48,11 @@ TEST(ComposeResponseTest, GoldenBytes) {
            std::string("G\0F", 3)},
       {"line breaks cannot start a header of their own",
        make([](ResponseInfo& r) { r.RedirectTo("a.htm\r\nSet-Cookie: x=1"); }), "GET",
-       "HTTP/1.1 302 Moved Temporarily\r\nLocation: a.htmSet-Cookie: x=1\r\nServer: Pelorin/1.0.1\r\n"
+       "HTTP/1.1 302 Moved Temporarily\r\nLocation: a.htm%0D%0ASet-Cookie: x=1\r\nServer: Pelorin/1.0.1\r\n"
        "Content-Type: text/html\r\n\r\n"},
+      {"line breaks in any other header line are dropped",
+       make([](ResponseInfo& r) { r.AddRawHeader("X-Note: a\r\nSet-Cookie: x=1"); }), "GET",
+       "HTTP/1.1 200 OK\r\nX-Note: aSet-Cookie: x=1\r\nServer: Pelorin/1.0.1\r\nContent-Type: text/html\r\n\r\n"},
       {"empty lines cannot end the head early", make([](ResponseInfo& r) {
          r.AddRawHeader("");
          r.AddRawHeader("\r\n");
