@@ -437,12 +437,17 @@ TEST_F(HttpServerTest, AcceptingResumesWhenAPlaceFrees) {
         changed.wait_for(lock, 10s, [&] { return released; });
       },
       limits);
-  auto first = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /hold HTTP/1.1\r\n\r\n"); });
-  auto second = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /hold HTTP/1.1\r\n\r\n"); });
-  {
+  // The second connects only once the first is being answered: a newcomer at a full
+  // server sheds a connection still waiting for its request, which the first would
+  // be if its bytes had not been read yet.
+  const auto wait_inside = [&](int count) {
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return inside == 2; }));
-  }
+    return changed.wait_for(lock, 10s, [&] { return inside == count; });
+  };
+  auto first = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /hold HTTP/1.1\r\n\r\n"); });
+  ASSERT_TRUE(wait_inside(1));
+  auto second = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /hold HTTP/1.1\r\n\r\n"); });
+  ASSERT_TRUE(wait_inside(2));
   auto waiting = std::async(std::launch::async, [&] { return Exchange(Port(), "GET /w HTTP/1.1\r\n\r\n"); });
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(2, handler_calls_.load());  // the third waits while both are inside
