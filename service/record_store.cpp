@@ -119,11 +119,16 @@ TRecordOutcome TRecordStore::DeleteSelected(const std::string& xpath, const std:
       if (IsCardRecord(dom_)) removed_ids.push_back(FirstIdOf(dom_));
     }
   }
-  std::string problem;
-  if (!dom_.RemoveNodes(doomed, problem)) {
-    outcome.Status = TRecordOutcome::TStatus::Failed;
-    outcome.Message = problem;
-    return outcome;
+  switch (dom_.RemoveNodes(doomed)) {
+    case TQuickDom::TRemoval::Done:
+      break;
+    case TQuickDom::TRemoval::NotRemovable:
+      outcome.Status = TRecordOutcome::TStatus::Failed;  // answered with the query alone, as always
+      return outcome;
+    case TQuickDom::TRemoval::JoinsTextsPastBound:
+      outcome.Status = TRecordOutcome::TStatus::Refused;
+      outcome.Message = "the removal would join texts past " + std::to_string(kMaxJoinedTextBytes) + " bytes";
+      return outcome;
   }
   if (index_current) {
     for (const std::string& id : removed_ids) ids_.Remove(id);
@@ -194,9 +199,8 @@ TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::stri
   std::size_t card_number = 0;
   // A refused card takes the ones before it out again: an upload is one change.
   const auto undo = [&](TRecordOutcome failed) {
-    std::string ignored;
     if (!added.empty()) {
-      dom_.RemoveNodes(added, ignored);
+      dom_.RemoveNodes(added);  // records of their own, appended with no text between
       Changed();
     }
     failed.LastRecordXml = std::move(outcome.LastRecordXml);

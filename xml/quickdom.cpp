@@ -423,21 +423,17 @@ bool TQuickDom::RemoveCurrent() {
   return true;
 }
 
-bool TQuickDom::RemoveNodes(const std::vector<TNodeRef>& nodes, std::string& problem) {
+TQuickDom::TRemoval TQuickDom::RemoveNodes(const std::vector<TNodeRef>& nodes) {
   std::unordered_set<const xmlNode*> removed;
   for (const TNodeRef ref : nodes) removed.insert(static_cast<const xmlNode*>(ref.get()));
   std::unordered_set<const xmlNode*> parents;
   std::vector<xmlNode*> outermost;
   for (const TNodeRef ref : nodes) {
     auto* node = static_cast<xmlNode*>(ref.get());
-    if (!HasElementParent(node)) {
-      problem = "the node cannot be removed";
-      return false;
-    }
+    if (!HasElementParent(node)) return TRemoval::NotRemovable;
     if (HasAncestorIn(node, removed)) continue;  // freed with its ancestor
     if (parents.insert(node->parent).second && LongestJoinedText(node->parent, removed) > kMaxJoinedTextBytes) {
-      problem = "the removal would join texts past " + std::to_string(kMaxJoinedTextBytes) + " bytes";
-      return false;
+      return TRemoval::JoinsTextsPastBound;
     }
     outermost.push_back(node);
   }
@@ -448,7 +444,7 @@ bool TQuickDom::RemoveNodes(const std::vector<TNodeRef>& nodes, std::string& pro
     xmlFreeNode(node);
   }
   if (!outermost.empty()) impl_->Touch();
-  return true;
+  return TRemoval::Done;
 }
 
 std::string TQuickDom::CurrentName() const {

@@ -90,10 +90,11 @@ class TQuickDom {
   // False, changing nothing, for a node without an element parent and for one
   // whose removal would join the texts beside it past kMaxJoinedTextBytes.
   bool RemoveCurrent();
-  // Removes every node of the list, or none: false (with `problem` set) when
-  // one cannot be removed or the removals together would join texts past the
-  // bound. Nodes inside another node of the list go with it.
-  bool RemoveNodes(const std::vector<TNodeRef>& nodes, std::string& problem);
+  // Removes every node of the list, or none: not when one has no element
+  // parent, or when the removals together would join texts past
+  // kMaxJoinedTextBytes. Nodes inside another node of the list go with it.
+  enum class TRemoval { Done, NotRemovable, JoinsTextsPastBound };
+  TRemoval RemoveNodes(const std::vector<TNodeRef>& nodes);
 
   // The cursor's element name as SelectSibling matches it ("prefix:name"),
   // empty for other nodes; and whether it is a record: an element directly
