@@ -5,6 +5,7 @@
 #include "vcard/quoted_printable.h"
 #include "vcard/vcard_mapping.h"
 #include "vcard/vcard_property.h"
+#include "vcard/vcard_record_builder.h"
 #include "vcard/vcard_text.h"
 
 namespace pelorin {
@@ -45,18 +46,22 @@ bool IsFolded(std::string_view line) {
 
 bool HasColon(std::string_view line) { return line.find(':') != std::string_view::npos; }
 
-// vCard 3.0 and 4.0 escape their values and fold by RFC 6350; the VERSION
-// line may stand anywhere in the card.
-TEscapes EscapesOfCard(const std::vector<std::string>& lines) {
+// vCard 3.0 and 4.0 escape their values with backslashes, 2.1 only ";" in
+// structured values; the VERSION line may stand anywhere in the card.
+TCardVersion VersionOfCard(const std::vector<std::string>& lines) {
+  TCardVersion card{TEscapes::kSemicolon, false};
   for (const std::string& line : lines) {
     const THeaderSplit split = SplitHeader(line);
     if (!split.has_colon || !EqualsNoCase(PropertyNameOf(split.header), "VERSION")) continue;
     const std::string_view version = Trim(split.value);
-    const bool modern = version == "3.0" || version == "4.0" || version == "3" || version == "4";
-    return modern ? TEscapes::kBackslash : TEscapes::kNone;
+    if (version == "3.0" || version == "3") card.Escapes = TEscapes::kBackslash;
+    if (version == "4.0" || version == "4") card = {TEscapes::kBackslash, true};
+    return card;
   }
-  return TEscapes::kNone;
+  return card;
 }
+
+bool EndsWithSoftBreak(std::string_view text) { return !text.empty() && text.back() == '='; }
 
 }  // namespace
 
@@ -85,51 +90,63 @@ std::string TvCard2XML::ConvertNextCard(TLineCursor& cursor) {
 }
 
 std::string TvCard2XML::ConvertCard() {
-  const TEscapes escapes = EscapesOfCard(CardLines);
+  const TCardVersion version = VersionOfCard(CardLines);
   const std::size_t count = CardLines.size();
   std::string out = "<vCard>";
-  std::string unfolded;  // a line with its continuation lines, when it has any
-  std::string value;
-  std::size_t i = 0;
+  std::string logical;  // a property with its continuation lines
+  std::size_t i = 1;  // after the start line and its continuations
+  while (i < count && IsFolded(CardLines[i])) ++i;
   while (i < count) {
-    std::string_view line = CardLines[i++];
-    if (escapes == TEscapes::kBackslash && i < count && IsFolded(CardLines[i])) {
-      unfolded.assign(line);
-      // RFC 6350: one blank or tab of a continuation line belongs to the fold.
-      while (i < count && IsFolded(CardLines[i])) unfolded.append(CardLines[i++], 1);
-      line = unfolded;
-    }
-    const THeaderSplit split = SplitHeader(line);
-    const TPropertyHeader header = ParseHeader(split.header);
-    if (split.has_colon && ContainsNoCase(split.header, "QUOTED-PRINTABLE")) {
-      // The value goes on over the next lines up to one that holds a ":".
-      std::string joined(split.value);
-      while (i < count && !HasColon(CardLines[i])) {
-        joined += "\r\n";
-        joined += TrimLeft(CardLines[i++]);
-      }
-      value = DecodeQuotedPrintable(joined);
-    } else {
-      value.assign(split.value);
-    }
-    if (header.base64) {
-      // Encoded data and its lines (folded, or in 2.1 plain lines up to the
-      // empty line that ends them) never reach the record.
-      while (i < count && (IsFolded(CardLines[i]) || !HasColon(CardLines[i]))) ++i;
+    // The end, and the start and end of a 2.1 AGENT's card inside, are framing.
+    if (IsCardEnd(CardLines[i]) || IsCardStart(CardLines[i])) {
+      ++i;
       continue;
     }
-    const int index = IndexOfName(header.name, PropertyNames);
-    if (!PropertyHasOutput(index)) continue;
-    while (i < count && IsFolded(CardLines[i])) {
-      const std::string_view next = CardLines[i++];
-      if (escapes == TEscapes::kBackslash) {
-        value.append(next.substr(1));
-      } else {
-        value.append(Trim(next));
+    logical.assign(CardLines[i++]);
+    const THeaderSplit first = SplitHeader(logical);
+    const bool quoted_printable = first.has_colon && ContainsNoCase(first.header, "QUOTED-PRINTABLE");
+    if (quoted_printable) {
+      // After a soft break ("=" at the end) the next line is data as it stands,
+      // ":" or blanks in front included; writers that forget the "=" still go on
+      // on lines without a ":".
+      while (i < count) {
+        const std::string& next = CardLines[i];
+        const bool soft_break = EndsWithSoftBreak(logical);
+        if (IsCardEnd(next)) break;
+        if (soft_break || !HasColon(next)) {
+          logical += "\r\n";
+          logical += soft_break ? std::string_view(next) : TrimLeft(next);
+        } else if (IsFolded(next)) {
+          logical.append(next, 1);
+        } else {
+          break;
+        }
+        ++i;
       }
+    } else {
+      // Unfolding takes the line break and exactly one blank or tab after it.
+      while (i < count && IsFolded(CardLines[i])) logical.append(CardLines[i++], 1);
     }
-    if (StartsWithNoCase(TrimLeft(value), "DATA:")) continue;
-    AppendProperty(out, index, header.words, charsets_.Convert(value, header.charset), escapes);
+    const THeaderSplit split = SplitHeader(logical);
+    TPropertyLine line = ParsePropertyLine(split.header, version.Version4);
+    std::string value = quoted_printable ? DecodeQuotedPrintable(split.value) : std::string(split.value);
+    if (IsBase64Property(line)) {
+      // vCard 2.1 data goes on over plain lines up to the empty line after it.
+      while (i < count && !HasColon(CardLines[i])) value += CardLines[i++];
+    }
+    std::string charset;
+    for (const TParameter& param : line.Params) {
+      if (param.Name == "CHARSET" && !param.Values.empty()) charset = param.Values.front();
+    }
+    // Names and parameters are ASCII by the grammar, but nothing enforces it:
+    // they become record text too, so they must be UTF-8 as well.
+    line.Name = charsets_.Convert(line.Name, charset);
+    line.Group = charsets_.Convert(line.Group, charset);
+    for (TParameter& param : line.Params) {
+      for (std::string& text : param.Values) text = charsets_.Convert(text, charset);
+    }
+    if (line.Name.empty()) continue;
+    AppendPropertyRecord(out, line, charsets_.Convert(value, charset), version);
   }
   out += "</vCard>";
   return out;

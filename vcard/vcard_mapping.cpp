@@ -74,11 +74,15 @@ void AppendCategories(std::string& out, std::string_view text, TEscapes escapes)
   out += "</CATEGORIES>";
 }
 
-// Units are split at commas only, so "A;B;C" has the one unit "B;C".
+// The name, then one unit per ";"-separated component (a comma belongs to its
+// unit's text: "Sales, Europe" is one unit).
 void AppendOrg(std::string& out, std::string_view text, TEscapes escapes) {
   out += "<ORG>";
   AppendElement(out, "ORGNAME", FetchToken(text, ';', escapes), escapes);
-  for (std::string_view unit : SplitList(text, escapes)) AppendElement(out, "ORGUNIT", unit, escapes);
+  while (!text.empty()) {
+    const std::string_view unit = FetchToken(text, ';', escapes);
+    if (!unit.empty()) AppendElement(out, "ORGUNIT", unit, escapes);
+  }
   out += "</ORG>";
 }
 
@@ -96,17 +100,19 @@ void AppendClass(std::string& out, std::string_view text) {
   out += "</CLASS>";
 }
 
-// ADR and LABEL without words are marked as every kind of address at once.
-void AppendAddressMarkers(std::string& out, const TWords& words) {
-  if (words.empty()) {
+// ADR and LABEL without words are marked as every kind of address at once
+// (the default of vCard 2.1 and 3.0; 4.0 has none).
+void AppendAddressMarkers(std::string& out, const TWords& words, bool defaults) {
+  if (words.empty() && defaults) {
     for (std::string_view word : kDefaultAddressMarkers) AppendMarker(out, word);
   }
   for (const std::string& word : words) AppendMarker(out, word);
 }
 
-void AppendAdr(std::string& out, const TWords& words, std::string_view value, TEscapes escapes) {
+void AppendAdr(std::string& out, const TWords& words, std::string_view value, TEscapes escapes,
+               bool defaults) {
   out += "<ADR>";
-  AppendAddressMarkers(out, words);
+  AppendAddressMarkers(out, words, defaults);
   for (std::string_view part : kAddressParts) {
     const std::string_view component = FetchToken(value, ';', escapes);
     if (!component.empty()) AppendElement(out, part, component, escapes);
@@ -114,27 +120,28 @@ void AppendAdr(std::string& out, const TWords& words, std::string_view value, TE
   out += "</ADR>";
 }
 
-void AppendLabel(std::string& out, const TWords& words, std::string_view value,
-                 TEscapes escapes) {
+void AppendLabel(std::string& out, const TWords& words, std::string_view value, TEscapes escapes,
+                 bool defaults) {
   out += "<LABEL>";
-  AppendAddressMarkers(out, words);
+  AppendAddressMarkers(out, words, defaults);
   AppendElement(out, "LINE", value, escapes);
   out += "</LABEL>";
 }
 
-// A number without a kind word is a voice number.
-void AppendTel(std::string& out, const TWords& words, std::string_view value, TEscapes escapes) {
+// A number without a kind word is a voice number (in vCard 2.1 and 3.0).
+void AppendTel(std::string& out, const TWords& words, std::string_view value, TEscapes escapes,
+               bool defaults) {
   out += "<TEL>";
   AppendElement(out, "NUMBER", value, escapes);
   for (const std::string& word : words) AppendMarker(out, word);
   const bool has_kind = std::any_of(words.begin(), words.end(), [](const std::string& w) {
     return std::find(kPhoneKinds.begin(), kPhoneKinds.end(), w) != kPhoneKinds.end();
   });
-  if (!has_kind) AppendMarker(out, "VOICE");
+  if (!has_kind && defaults) AppendMarker(out, "VOICE");
   out += "</TEL>";
 }
 
-// PREF comes first, then at most one further word (the mail system).
+// PREF comes first, then every further word (the mail system, HOME, WORK...).
 void AppendEmail(std::string& out, TWords words, std::string_view value, TEscapes escapes) {
   out += "<EMAIL>";
   AppendElement(out, "USERID", value, escapes);
@@ -143,7 +150,7 @@ void AppendEmail(std::string& out, TWords words, std::string_view value, TEscape
     AppendMarker(out, "PREF");
     words.erase(pref);
   }
-  if (!words.empty()) AppendMarker(out, words.front());
+  for (const std::string& word : words) AppendMarker(out, word);
   out += "</EMAIL>";
 }
 
@@ -216,7 +223,7 @@ std::string MapEmail(std::string_view text, TEscapes escapes) {
 }
 
 void AppendProperty(std::string& out, int index, const std::vector<std::string>& words,
-                    std::string_view value, TEscapes escapes) {
+                    std::string_view value, TEscapes escapes, bool defaults) {
   if (!PropertyHasOutput(index)) return;
   if (!kSimpleTags[index].empty()) {
     AppendElement(out, kSimpleTags[index], value, escapes);
@@ -230,9 +237,9 @@ void AppendProperty(std::string& out, int index, const std::vector<std::string>&
     case kPropertyGeo: AppendGeo(out, value, escapes); break;
     case kPropertyRev: AppendElement(out, "REV", value, escapes); break;
     case kPropertyClass: AppendClass(out, value); break;
-    case kPropertyAdr: AppendAdr(out, MarkerWords(words), value, escapes); break;
-    case kPropertyLabel: AppendLabel(out, MarkerWords(words), value, escapes); break;
-    case kPropertyTel: AppendTel(out, MarkerWords(words), value, escapes); break;
+    case kPropertyAdr: AppendAdr(out, MarkerWords(words), value, escapes, defaults); break;
+    case kPropertyLabel: AppendLabel(out, MarkerWords(words), value, escapes, defaults); break;
+    case kPropertyTel: AppendTel(out, MarkerWords(words), value, escapes, defaults); break;
     case kPropertyEmail: AppendEmail(out, MarkerWords(words), value, escapes); break;
     default: break;
   }

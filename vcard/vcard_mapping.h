@@ -49,9 +49,10 @@ std::string MapEmail(std::string_view text, TEscapes escapes = TEscapes::kNone);
 
 // The reader's entry: appends the elements of the property at `index` of
 // PropertyNames, given its marker words (used by the typed properties only)
-// and its value.
+// and its value. `defaults`: the types vCard 2.1 and 3.0 imply for an ADR,
+// LABEL or TEL without any (4.0 implies none).
 void AppendProperty(std::string& out, int index, const std::vector<std::string>& words,
-                    std::string_view value, TEscapes escapes);
+                    std::string_view value, TEscapes escapes, bool defaults = true);
 
 }  // namespace pelorin
 

@@ -74,7 +74,76 @@ void ReadParameter(TPropertyHeader& header, std::string_view parameter) {
   }
 }
 
+// Splits at `separator` outside double quotes (when the quotes close at all),
+// handing out each piece.
+template <typename Each>
+void ForEachUnquotedPiece(std::string_view text, char separator, bool quotes_close, Each each) {
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t end = std::min(
+        quotes_close ? FindUnquoted(text, separator, start) : text.find(separator, start), text.size());
+    each(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+std::string ParameterValue(std::string_view piece, bool caret_escapes) {
+  std::string value;
+  for (std::size_t i = 0; i < piece.size(); ++i) {
+    const char c = piece[i];
+    if (c == '"') continue;
+    if (caret_escapes && c == '^' && i + 1 < piece.size()) {
+      const char next = piece[i + 1];
+      if (next == 'n' || next == 'N') {
+        value += '\n';
+        ++i;
+        continue;
+      }
+      if (next == '^' || next == '\'') {
+        value += next == '^' ? '^' : '"';
+        ++i;
+        continue;
+      }
+    }
+    value += c;
+  }
+  return std::string(Trim(value));
+}
+
 }  // namespace
+
+TPropertyLine ParsePropertyLine(std::string_view header, bool caret_escapes) {
+  TPropertyLine line;
+  const std::string_view name_part = header.substr(0, std::min(header.find(';'), header.size()));
+  const std::string_view name = PropertyNameOf(name_part);
+  if (name.size() < name_part.size()) line.Group.assign(name_part.substr(0, name_part.size() - name.size() - 1));
+  line.Name.assign(name);
+  const std::size_t semicolon = header.find(';');
+  if (semicolon == std::string_view::npos) return line;
+  const bool quotes_close = std::count(header.begin(), header.end(), '"') % 2 == 0;
+  ForEachUnquotedPiece(header.substr(semicolon + 1), ';', quotes_close, [&](std::string_view parameter) {
+    parameter = Trim(parameter);
+    if (parameter.empty()) return;
+    const std::size_t equals = parameter.find('=');
+    TParameter param;
+    std::string_view values = parameter;
+    if (equals == std::string_view::npos) {
+      param.Name = "TYPE";
+    } else {
+      param.Name = UpperAscii(Trim(parameter.substr(0, equals)));
+      values = parameter.substr(equals + 1);
+    }
+    // TYPE="work,voice" is a list even in quotes (vCard 4.0); elsewhere a quoted
+    // comma is part of the value (LABEL="a, b").
+    const bool split_quoted = param.Name == "TYPE";
+    ForEachUnquotedPiece(values, ',', quotes_close && !split_quoted, [&](std::string_view piece) {
+      std::string value = ParameterValue(piece, caret_escapes);
+      if (!value.empty()) param.Values.push_back(std::move(value));
+    });
+    line.Params.push_back(std::move(param));
+  });
+  return line;
+}
 
 THeaderSplit SplitHeader(std::string_view line) {
   const std::size_t colon = line.find(':');

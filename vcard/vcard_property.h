@@ -36,6 +36,22 @@ TPropertyHeader ParseHeader(std::string_view header);
 // The name of a header without its group, as written.
 std::string_view PropertyNameOf(std::string_view header);
 
+// Everything a header says, for a record that keeps it all: the group and the
+// name as written, and every parameter in order. Parameter names are
+// upper-cased; a bare word (vCard 2.1 "TEL;CELL:") is a TYPE value, as 3.0
+// reads it. Values are split at commas outside quotes and the quotes taken
+// off; with `caret_escapes` (vCard 4.0) ^n, ^^ and ^' are undone.
+struct TParameter {
+  std::string Name;
+  std::vector<std::string> Values;
+};
+struct TPropertyLine {
+  std::string Group;
+  std::string Name;
+  std::vector<TParameter> Params;
+};
+TPropertyLine ParsePropertyLine(std::string_view header, bool caret_escapes);
+
 }  // namespace pelorin
 
 #endif  // PELORIN_VCARD_VCARD_PROPERTY_H_

@@ -15,11 +15,14 @@ bool IsNameChar(char c) {
 
 // The character a backslash escape stands for, or 0 when the pair is no
 // escape (and so stays as written, as a Windows path in a note must).
-char Unescaped(char c) {
+char Unescaped(char c, TEscapes escapes) {
+  if (escapes == TEscapes::kSemicolon) return c == ';' ? c : 0;
   switch (c) {
     case ',':
     case ';':
     case '\\':
+    case ':':
+    case '"':
       return c;
     case 'n':
     case 'N':
@@ -68,7 +71,7 @@ void AppendText(std::string& out, std::string_view text, TEscapes escapes) {
   }
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (c == '\\' && i + 1 < text.size() && Unescaped(text[i + 1]) != 0) c = Unescaped(text[++i]);
+    if (c == '\\' && i + 1 < text.size() && Unescaped(text[i + 1], escapes) != 0) c = Unescaped(text[++i], escapes);
     AppendEscapedChar(out, c);
   }
 }
@@ -78,7 +81,10 @@ std::string_view FetchToken(std::string_view& text, char separator, TEscapes esc
   if (escapes == TEscapes::kNone) {
     end = std::min(text.find(separator), text.size());
   } else {
-    while (end < text.size() && text[end] != separator) end += (text[end] == '\\') ? 2 : 1;
+    while (end < text.size() && text[end] != separator) {
+      const bool escape = text[end] == '\\' && end + 1 < text.size() && Unescaped(text[end + 1], escapes) != 0;
+      end += escape ? 2 : 1;
+    }
     end = std::min(end, text.size());
   }
   const std::string_view token = text.substr(0, end);

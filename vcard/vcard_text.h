@@ -18,10 +18,11 @@ inline constexpr std::array<std::string_view, 28> PropertyNames = {
     "LOGO",  "AGENT", "ORG",    "CATEGORIES", "NOTE", "PRODID", "REV",
     "SORT-STRING", "SOUND", "URL", "UID",     "VERSION", "CLASS", "KEY"};
 
-// Whether values carry the backslash escapes of vCard 3.0 and 4.0 (\, \; \n
-// \N \\). Escaped separators do not split, and components are unescaped
-// after the split.
-enum class TEscapes { kNone, kBackslash };
+// The escapes a card's values carry: kBackslash those of vCard 3.0 and 4.0
+// (\, \; \n \N \\, and \: \" as writers use them in the wild); kSemicolon
+// the one of vCard 2.1, "\;" inside a structured value. Escaped separators do
+// not split, and components are unescaped after the split.
+enum class TEscapes { kNone, kSemicolon, kBackslash };
 
 // "&" first, then "<", ">", '"' and "'"; every other byte passes unchanged.
 std::string EscapeXml(std::string_view text);

@@ -274,11 +274,8 @@
         <xsl:variable name="value">
           <xsl:call-template name="component"><xsl:with-param name="text" select="ORGNAME"/></xsl:call-template>
           <xsl:for-each select="ORGUNIT">
-            <xsl:choose>
-              <xsl:when test="position() = 1">;</xsl:when>
-              <xsl:otherwise>,</xsl:otherwise>
-            </xsl:choose>
-            <xsl:value-of select="."/>
+            <xsl:text>;</xsl:text>
+            <xsl:call-template name="component"><xsl:with-param name="text" select="."/></xsl:call-template>
           </xsl:for-each>
         </xsl:variable>
         <xsl:call-template name="line-value">

@@ -78,7 +78,7 @@ TEST(Export, WritesEveryPartOfTheFullCard) {
            "GEO:37.386013;-122.082932",
            "TITLE:Director",
            "ROLE:Sales Manager",
-           "ORG:Example Ltd;Sales,Support",
+           "ORG:Example Ltd;Sales;Support",
            "CATEGORIES:Clients,VIP",
            "NOTE;ENCODING=QUOTED-PRINTABLE:First line=0D=0ASecond line with =3D sign",
            "PRODID:-//Example//Addressbook 1.0//EN",

@@ -49,9 +49,10 @@ TEST_F(UploadTest, MultipartBoundariesAndPartHeadersAreIgnored) {
   EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("Kept", "Part One", "Part Two"));
 }
 
-TEST_F(UploadTest, CardWithoutKnownPropertiesIsStillARecord) {
+TEST_F(UploadTest, CardWithoutKnownPropertiesIsStillARecordKeepingThem) {
   Upload("vcfupload\r\nBEGIN:VCARD\r\nX-UNKNOWN:1\r\nEND:VCARD\r\n\r\n");
-  EXPECT_THAT(CardTexts("/*/vCard[last()]/*"), ::testing::SizeIs(2));
+  EXPECT_THAT(CardTexts("/*/vCard[last()]/*"), ::testing::SizeIs(3));
+  EXPECT_THAT(CardTexts("/*/vCard[last()]/PROP[NAME='X-UNKNOWN']/VALUE"), ElementsAre("1"));
   EXPECT_EQ(1u, CardTexts("/*/vCard[last()]/OWNER").size());
 }
 

@@ -28,7 +28,7 @@ const std::vector<TLineCase> kWorkedExample = {
     {"VERSION:2.1", "<VERSION>2.1</VERSION>"},
     {"N:Smith;Ann;;Dr.", "<N><FAMILY>Smith</FAMILY><GIVEN>Ann</GIVEN><PREFIX>Dr.</PREFIX></N>"},
     {"FN:Dr. Ann Smith", "<FN>Dr. Ann Smith</FN>"},
-    {"ORG:Example Ltd;Sales,Support",
+    {"ORG:Example Ltd;Sales;Support",
      "<ORG><ORGNAME>Example Ltd</ORGNAME><ORGUNIT>Sales</ORGUNIT><ORGUNIT>Support</ORGUNIT></ORG>"},
     {"TEL;WORK;VOICE:+1 555 0100", "<TEL><NUMBER>+1 555 0100</NUMBER><WORK/><VOICE/></TEL>"},
     {"TEL;CELL:+1 555 0199", "<TEL><NUMBER>+1 555 0199</NUMBER><CELL/><VOICE/></TEL>"},
@@ -49,8 +49,9 @@ const std::vector<TLineCase> kWorkedExample = {
     {"PHOTO;ENCODING=BASE64;TYPE=JPEG:/9j/4AAQSkZJRgABAQEASABIAAD\r\n"
      " /2wBDAAgGBgcGBQgHBwcJCQgKDBQNDAsLDBkSEw8UHRofHh0aHBwgJC4n\r\n"
      " ICIsIxwcKDcpLDAxNDQ0Hyc5PTgyPC4zNDL/wAALCAABAAEBAREA\r\n",
-     ""},
-    {"X-CUSTOM:abc", ""},
+     "<PHOTO><TYPE>image/jpeg</TYPE><BINVAL>/9j/4AAQSkZJRgABAQEASABIAAD/2wBDAAgGBgcGBQgHBwcJCQgKDBQNDAsLDBkSEw8UHRof"
+     "Hh0aHBwgJC4nICIsIxwcKDcpLDAxNDQ0Hyc5PTgyPC4zNDL/wAALCAABAAEBAREA</BINVAL></PHOTO>"},
+    {"X-CUSTOM:abc", "<PROP><NAME>X-CUSTOM</NAME><VALUE>abc</VALUE></PROP>"},
 };
 
 TEST(WorkedExampleTest, EachLineWritesItsElements) { ExpectEachLine(kWorkedExample); }
@@ -78,10 +79,12 @@ TEST(SimpleMappingTest, TextEscapedAndEmptyAllowed) {
       {"URL:http://x/?a=1&b=2", "<URL>http://x/?a=1&amp;b=2</URL>"},
       {"UID:u", "<UID>u</UID>"},
       {"BDAY:2000-01-01", "<BDAY>2000-01-01</BDAY>"},
-      {"LOGO:x", ""},
-      {"AGENT:x", ""},
-      {"SOUND:x", ""},
-      {"KEY:x", ""},
+      // Values of a kind no page shows are kept whole in the generic shape.
+      {"LOGO:x", "<PROP><NAME>LOGO</NAME><VALUE>x</VALUE></PROP>"},
+      {"AGENT:x", "<PROP><NAME>AGENT</NAME><VALUE>x</VALUE></PROP>"},
+      {"SOUND:x", "<PROP><NAME>SOUND</NAME><VALUE>x</VALUE></PROP>"},
+      {"KEY:x", "<PROP><NAME>KEY</NAME><VALUE>x</VALUE></PROP>"},
+      {"LOGO:http://x/logo.png", "<LOGO><EXTVAL>http://x/logo.png</EXTVAL></LOGO>"},
   });
 }
 
@@ -113,13 +116,16 @@ TEST(ListMappingTest, CommaPiecesAndEmptyLists) {
   });
 }
 
-TEST(OrgMappingTest, NameThenUnitsSplitAtCommasOnly) {
+// One unit per ";" component, as every writer means it; a comma is part of a
+// unit's name ("Sales, Europe"), and empty units are left out.
+TEST(OrgMappingTest, NameThenOneUnitPerComponent) {
   ExpectEachLine({
       {"ORG:Firm", "<ORG><ORGNAME>Firm</ORGNAME></ORG>"},
       {"ORG:;Dept", "<ORG><ORGNAME></ORGNAME><ORGUNIT>Dept</ORGUNIT></ORG>"},
-      {"ORG:A;B;C", "<ORG><ORGNAME>A</ORGNAME><ORGUNIT>B;C</ORGUNIT></ORG>"},
+      {"ORG:A;B;C", "<ORG><ORGNAME>A</ORGNAME><ORGUNIT>B</ORGUNIT><ORGUNIT>C</ORGUNIT></ORG>"},
+      {"ORG:A;Sales, Europe", "<ORG><ORGNAME>A</ORGNAME><ORGUNIT>Sales, Europe</ORGUNIT></ORG>"},
       {"ORG:", "<ORG><ORGNAME></ORGNAME></ORG>"},
-      {"ORG:A;,,", "<ORG><ORGNAME>A</ORGNAME></ORG>"},
+      {"ORG:A;;", "<ORG><ORGNAME>A</ORGNAME></ORG>"},
   });
 }
 
@@ -127,7 +133,8 @@ TEST(GeoMappingTest, TwoComponentsAlwaysWritten) {
   ExpectEachLine({
       {"GEO:1.5,2.5", "<GEO><LAT>1.5,2.5</LAT><LON></LON></GEO>"},
       {"GEO:", "<GEO><LAT></LAT><LON></LON></GEO>"},
-      {"GEO:1;2;3", "<GEO><LAT>1</LAT><LON>2</LON></GEO>"},
+      // More than two components cannot be LAT and LON: kept whole instead.
+      {"GEO:1;2;3", "<PROP><NAME>GEO</NAME><VALUE>1;2;3</VALUE></PROP>"},
   });
 }
 
@@ -163,10 +170,11 @@ TEST(TelMappingTest, VoiceUnlessAKindIsGiven) {
   });
 }
 
-TEST(EmailMappingTest, PrefFirstThenOneWord) {
+TEST(EmailMappingTest, PrefFirstThenEveryWord) {
   ExpectEachLine({
       {"EMAIL;INTERNET;PREF:x", "<EMAIL><USERID>x</USERID><PREF/><INTERNET/></EMAIL>"},
-      {"EMAIL;AOL;INTERNET:x", "<EMAIL><USERID>x</USERID><AOL/></EMAIL>"},
+      {"EMAIL;AOL;INTERNET:x", "<EMAIL><USERID>x</USERID><AOL/><INTERNET/></EMAIL>"},
+      {"EMAIL;INTERNET;HOME:x", "<EMAIL><USERID>x</USERID><INTERNET/><HOME/></EMAIL>"},
       {"EMAIL:x", "<EMAIL><USERID>x</USERID></EMAIL>"},
       {"EMAIL;PREF;PREF:x", "<EMAIL><USERID>x</USERID><PREF/><PREF/></EMAIL>"},
       {"EMAIL;X400:x", "<EMAIL><USERID>x</USERID><X400/></EMAIL>"},

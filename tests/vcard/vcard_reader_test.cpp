@@ -61,7 +61,9 @@ TEST(ConvertNextCardTest, EmbeddedCardEndsTheOuterCard) {
   TLines lines = {"BEGIN:VCARD", "FN:outer", "AGENT:", "BEGIN:VCARD", "FN:inner", "END:VCARD",
                   "TEL:1", "END:VCARD"};
   TvCard2XML converter;
-  EXPECT_EQ(Record("<FN>outer</FN><FN>inner</FN>"), converter.ConvertNextCard(lines));
+  // The 2.1 AGENT's own card is read into the outer one, up to its END.
+  EXPECT_EQ(Record("<FN>outer</FN><PROP><NAME>AGENT</NAME><VALUE></VALUE></PROP><FN>inner</FN>"),
+            converter.ConvertNextCard(lines));
   EXPECT_EQ((TLines{"TEL:1", "END:VCARD"}), lines);
   EXPECT_EQ("", converter.ConvertNextCard(lines));  // the rest is outside any card
 }
@@ -74,29 +76,36 @@ TEST(ConvertNextCardTest, FreshCardLinesOnEveryCall) {
   EXPECT_EQ((TLines{"BEGIN:VCARD", "END:VCARD"}), converter.CardLines);
 }
 
+// A name that is not one of the mapped ones (a blank makes it another) is kept
+// in the generic shape, exactly as written.
 TEST(ConvertCardTest, NamesRecognisedInAnyCaseButNotWithBlanks) {
   const struct { const char* line; const char* written; } cases[] = {
       {"tel;work:123", "<TEL><NUMBER>123</NUMBER><WORK/><VOICE/></TEL>"},
       {"Fn:a", "<FN>a</FN>"},
-      {"FN :Ann", ""},
-      {" FN:Ann", ""},
-      {"FNX:Ann", ""},
+      {"FN :Ann", "<PROP><NAME>FN </NAME><VALUE>Ann</VALUE></PROP>"},
+      {" FN:Ann", ""},  // a continuation of BEGIN:VCARD
+      {"FNX:Ann", "<PROP><NAME>FNX</NAME><VALUE>Ann</VALUE></PROP>"},
       {"BEGIN:VCARD", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Record(c.written), ConvertFirstCard(Card(c.line))) << c.line;
 }
 
-TEST(ConvertCardTest, FoldedLinesOf21AreTrimmedAndJoined) {
+// Unfolding takes the line break and exactly the one blank or tab after it, in
+// every version: the other blanks are the value's ("come to", not "cometo").
+TEST(ConvertCardTest, FoldedLinesOf21LoseOneBlankEach) {
   EXPECT_EQ(Record("<NOTE>abcdef</NOTE>"), ConvertFirstCard(Card("NOTE:abc\r\n def")));
-  EXPECT_EQ(Record("<NOTE>abcdefg</NOTE>"), ConvertFirstCard(Card("NOTE:abc\r\n\tdef \r\n  g")));
-  // Continuations of an unknown property are lines of their own, producing nothing.
-  EXPECT_EQ(Record("<FN>a</FN>"), ConvertFirstCard(Card("X-A:1\r\n 2\r\nFN:a")));
+  EXPECT_EQ(Record("<NOTE>abcdef  g</NOTE>"), ConvertFirstCard(Card("NOTE:abc\r\n\tdef \r\n  g")));
+  EXPECT_EQ(Record("<NOTE>come to</NOTE>"), ConvertFirstCard(Card("NOTE:come\r\n  to")));
+  EXPECT_EQ(Record("<PROP><NAME>X-A</NAME><VALUE>12</VALUE></PROP><FN>a</FN>"),
+            ConvertFirstCard(Card("X-A:1\r\n 2\r\nFN:a")));
   // An empty line is no continuation and does not break one.
   EXPECT_EQ(Record("<NOTE>ab</NOTE>"), ConvertFirstCard(Card("NOTE:a\r\n\r\n b")));
 }
 
+// After a soft break the next line is data as it stands: its blanks and any ":"
+// in it belong to the value.
 TEST(ConvertCardTest, QuotedPrintableJoinsLinesWithoutColon) {
-  EXPECT_EQ(Record("<NOTE>line one line two end</NOTE>"),
+  EXPECT_EQ(Record("<NOTE>line one line two    end</NOTE>"),
             ConvertFirstCard(Card("NOTE;ENCODING=QUOTED-PRINTABLE:line one =\r\n"
                                   "line two =\r\n   end")));
   // A hard line break stays, as CR LF.
@@ -110,7 +119,10 @@ TEST(ConvertCardTest, QuotedPrintableJoinsLinesWithoutColon) {
             ConvertFirstCard(Card("NOTE;QUOTED-PRINTABLE:a=\r\n\r\nb")));
   // Detection is on the header in any case, whatever the property.
   EXPECT_EQ(Record("<FN>a=b</FN>"), ConvertFirstCard(Card("FN;encoding=quoted-printable:a=3Db")));
-  EXPECT_EQ(Record("<FN>x</FN>"), ConvertFirstCard(Card("X-Q;QUOTED-PRINTABLE:a=\r\nb\r\nFN:x")));
+  EXPECT_EQ(Record("<PROP><NAME>X-Q</NAME><VALUE>ab</VALUE></PROP><FN>x</FN>"),
+            ConvertFirstCard(Card("X-Q;QUOTED-PRINTABLE:a=\r\nb\r\nFN:x")));
+  EXPECT_EQ(Record("<NOTE>\xD0\x9E\xD0\xB1: 15.08.08</NOTE>"),
+            ConvertFirstCard(Card("NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=D0=9E=D0=B1=\r\n: 15.08.08")));
 }
 
 TEST(ConvertCardTest, EndLineStopsAQuotedPrintableValue) {

@@ -1,0 +1,264 @@
+#include "vcard/vcard_record_builder.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "vcard/vcard_mapping.h"
+
+namespace pelorin {
+namespace {
+
+constexpr int kNickname = 2, kPhoto = 3, kGeo = 11, kLogo = 14, kAgent = 15, kSound = 22, kClass = 26,
+              kKey = 27;
+
+bool IsBinaryProperty(int index) { return index == kPhoto || index == kLogo || index == kSound || index == kKey; }
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+void AppendTextElement(std::string& out, std::string_view tag, std::string_view text) {
+  out += '<';
+  out += tag;
+  out += '>';
+  AppendEscapedXml(out, text);
+  out += "</";
+  out += tag;
+  out += '>';
+}
+
+void AppendParam(std::string& out, const TParameter& param) {
+  out += "<PARAM>";
+  AppendTextElement(out, "NAME", param.Name);
+  for (const std::string& value : param.Values) AppendTextElement(out, "VALUE", value);
+  out += "</PARAM>";
+}
+
+// PARAMS after a mapped element, when there is anything for it to hold.
+void AppendParams(std::string& out, const std::string& group, const std::vector<TParameter>& kept) {
+  if (group.empty() && kept.empty()) return;
+  out += "<PARAMS>";
+  if (!group.empty()) AppendTextElement(out, "GROUP", group);
+  for (const TParameter& param : kept) AppendParam(out, param);
+  out += "</PARAMS>";
+}
+
+// The value of a generic property as the record keeps it: escapes in, and a
+// real line break (quoted-printable =0D=0A) written as the escape 3.0 uses.
+std::string GenericValue(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\r' || value[i] == '\n') {
+      if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+      out += "\\n";
+    } else {
+      out += value[i];
+    }
+  }
+  return out;
+}
+
+std::string WithoutWhiteSpace(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) > 32) out += c;
+  }
+  return out;
+}
+
+void AppendGeneric(std::string& out, const TPropertyLine& line, std::string_view value) {
+  const bool base64 = IsBase64Property(line);
+  out += "<PROP>";
+  AppendTextElement(out, "NAME", line.Name);
+  if (!line.Group.empty()) AppendTextElement(out, "GROUP", line.Group);
+  for (const TParameter& param : line.Params) {
+    // The encoding of binary data is part of its meaning; a character set or
+    // quoted-printable was spent on decoding.
+    if (IsEncodingParameter(param) && !(base64 && param.Name == "ENCODING")) continue;
+    AppendParam(out, param);
+  }
+  AppendTextElement(out, "VALUE", base64 ? WithoutWhiteSpace(value) : GenericValue(value));
+  out += "</PROP>";
+}
+
+// Splits the parameters of a mapped property into its marker words and what
+// PARAMS must keep. Marker words are the TYPE values that are element names
+// (upper-cased) and PREF; PREF=n keeps its number besides the marker.
+void SortParameters(const TPropertyLine& line, bool takes_markers, std::vector<std::string>& words,
+                    std::vector<TParameter>& kept) {
+  for (const TParameter& param : line.Params) {
+    if (IsEncodingParameter(param)) continue;
+    if (!takes_markers) {
+      kept.push_back(param);
+      continue;
+    }
+    if (param.Name == "TYPE") {
+      TParameter rest{param.Name, {}};
+      for (const std::string& value : param.Values) {
+        std::string upper = UpperAscii(value);
+        if (IsXmlName(upper)) {
+          words.push_back(std::move(upper));
+        } else {
+          rest.Values.push_back(value);
+        }
+      }
+      if (!rest.Values.empty()) kept.push_back(std::move(rest));
+    } else if (param.Name == "PREF") {
+      words.emplace_back("PREF");
+      if (!param.Values.empty()) kept.push_back(param);
+    } else {
+      kept.push_back(param);
+    }
+  }
+}
+
+// "JPEG", "image/jpeg" or "image/JPEG": the media type of a binary property.
+std::string MediaType(int index, std::string_view written) {
+  std::string type = LowerAscii(Trim(written));
+  if (type.empty() || type.find('/') != std::string::npos) return type;
+  if (index == kSound) return "audio/" + type;
+  if (index == kKey) {
+    if (type == "pgp") return "application/pgp-keys";
+    if (type == "x509") return "application/pkix-cert";
+    return "application/" + type;
+  }
+  return "image/" + std::string(type == "jpg" ? "jpeg" : type);
+}
+
+// PHOTO, LOGO, SOUND and KEY: base64 data with its media type, a data: URI of
+// base64, or a reference. False when the value is neither (a 3.0 KEY written as
+// text): then it is kept as a generic property.
+bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::string_view value) {
+  const std::string_view tag = PropertyNames[index];
+  std::string media_type;
+  std::vector<TParameter> kept;
+  bool uri_value = false;
+  for (const TParameter& param : line.Params) {
+    if (IsEncodingParameter(param)) continue;
+    if ((param.Name == "TYPE" || param.Name == "MEDIATYPE") && media_type.empty() && param.Values.size() == 1) {
+      media_type = param.Values.front();
+      continue;
+    }
+    if (param.Name == "VALUE" && param.Values.size() == 1) {
+      const std::string kind = LowerAscii(param.Values.front());
+      if (kind == "uri" || kind == "url" || kind == "binary") {
+        uri_value = kind != "binary";
+        continue;
+      }
+    }
+    kept.push_back(param);
+  }
+  std::string data;
+  std::string reference;
+  const std::string_view trimmed = Trim(value);
+  if (IsBase64Property(line)) {
+    data = WithoutWhiteSpace(value);
+  } else if (StartsWithNoCase(trimmed, "DATA:")) {
+    // data:[<media type>][;base64],<data>
+    const std::size_t comma = trimmed.find(',');
+    const std::string_view head = trimmed.substr(5, comma == std::string_view::npos ? 0 : comma - 5);
+    if (comma != std::string_view::npos && head.size() >= 7 && EqualsNoCase(head.substr(head.size() - 7), ";BASE64")) {
+      media_type = std::string(head.substr(0, head.size() - 7));
+      data = WithoutWhiteSpace(trimmed.substr(comma + 1));
+    } else {
+      reference = std::string(trimmed);
+    }
+  } else if (uri_value || trimmed.find(':') != std::string_view::npos) {
+    if (index == kKey && !uri_value) return false;
+    reference = std::string(trimmed);
+  } else {
+    return false;
+  }
+  out += '<';
+  out += tag;
+  out += '>';
+  if (!reference.empty()) {
+    AppendTextElement(out, "EXTVAL", reference);
+  } else {
+    const std::string type = MediaType(index, media_type);
+    if (!type.empty()) AppendTextElement(out, "TYPE", type);
+    AppendTextElement(out, "BINVAL", data);
+  }
+  out += "</";
+  out += tag;
+  out += '>';
+  AppendParams(out, line.Group, kept);
+  return true;
+}
+
+// GEO as LAT and LON: "lat;lon" (3.0) or "geo:lat,lon" (4.0). Anything else,
+// such as a geo URI with an uncertainty, is kept whole as a generic property.
+bool GeoParts(std::string_view value, TEscapes escapes, std::string& parts) {
+  std::string_view text = Trim(value);
+  if (StartsWithNoCase(text, "GEO:")) {
+    text.remove_prefix(4);
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos || text.find_first_of(";,", comma + 1) != std::string_view::npos) return false;
+    parts = std::string(text.substr(0, comma)) + ";" + std::string(text.substr(comma + 1));
+    return true;
+  }
+  std::string_view rest = text;
+  FetchToken(rest, ';', escapes);
+  if (rest.find(';') != std::string_view::npos) return false;
+  parts = std::string(text);
+  return true;
+}
+
+}  // namespace
+
+bool IsEncodingParameter(const TParameter& param) {
+  if (param.Name == "CHARSET" || param.Name == "ENCODING") return true;
+  if (param.Name != "TYPE" || param.Values.size() != 1) return false;
+  const std::string word = UpperAscii(param.Values.front());
+  return word == "QUOTED-PRINTABLE" || word == "BASE64" || word == "8BIT" || word == "7BIT";
+}
+
+bool IsBase64Property(const TPropertyLine& line) {
+  return std::any_of(line.Params.begin(), line.Params.end(), [](const TParameter& param) {
+    if (param.Values.size() != 1) return false;
+    const std::string word = UpperAscii(param.Values.front());
+    return (param.Name == "ENCODING" && (word == "B" || word == "BASE64")) ||
+           (param.Name == "TYPE" && word == "BASE64");
+  });
+}
+
+void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::string_view value,
+                          const TCardVersion& version) {
+  const int index = IndexOfName(UpperAscii(line.Name), PropertyNames);
+  if (index < 0 || index == kAgent || (index != kKey && IsBase64Property(line) && !IsBinaryProperty(index))) {
+    return AppendGeneric(out, line, value);
+  }
+  if (IsBinaryProperty(index)) {
+    if (!AppendBinary(out, index, line, value)) AppendGeneric(out, line, value);
+    return;
+  }
+  std::vector<std::string> words;
+  std::vector<TParameter> kept;
+  SortParameters(line, PropertyTakesMarkers(index), words, kept);
+  if (index == kClass && !Trim(value).empty() && !IsXmlName(Trim(value))) return AppendGeneric(out, line, value);
+  if (index == kNickname) {
+    // One element per name; each carries the property's parameters.
+    for (const std::string_view name : SplitList(value, version.Escapes)) {
+      AppendProperty(out, index, words, name, version.Escapes, !version.Version4);
+      AppendParams(out, line.Group, kept);
+    }
+    return;
+  }
+  if (index == kGeo) {
+    std::string parts;
+    if (!GeoParts(value, version.Escapes, parts)) return AppendGeneric(out, line, value);
+    AppendProperty(out, index, words, parts, version.Escapes, !version.Version4);
+    AppendParams(out, line.Group, kept);
+    return;
+  }
+  AppendProperty(out, index, words, value, version.Escapes, !version.Version4);
+  AppendParams(out, line.Group, kept);
+}
+
+}  // namespace pelorin
