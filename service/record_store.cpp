@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "vcard/vcard_record_builder.h"
 #include "vcard/vcard_upload_reader.h"
 
 namespace pelorin {
@@ -213,7 +214,10 @@ TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::stri
     if (UploadCardSeam) UploadCardSeam(xml);
     TXmlFragment fragment;
     TRecordOutcome refused;
-    if (!Prepare(xml, fragment, refused)) {
+    if (xml.size() > kMaxCardBytes) {
+      refused.Message = "the card's record has more than " + std::to_string(kMaxCardBytes) + " bytes";
+    }
+    if (!refused.Message.empty() || !Prepare(xml, fragment, refused)) {
       if (refused.Message.empty()) refused.Message = "it is not well-formed XML";
       refused.Status = TRecordOutcome::TStatus::Refused;
       refused.Message = "card " + std::to_string(card_number) + ": " + refused.Message;

@@ -14,10 +14,8 @@
 
 namespace pelorin {
 
-// One text of a record (a photo's base64 included) stays below the store
-// loader's 10,000,000 characters per text; a whole card's record below the
-// posted-fragment bound, with room for the elements around it.
-inline constexpr std::size_t kMaxCardTextBytes = 8'000'000;
+// The record of one card read from vCard text, photos included; a card beyond
+// it is refused whole, never cut. (Each text is bounded by the store's gate.)
 inline constexpr std::size_t kMaxCardBytes = 10u << 20;
 
 struct TCardVersion {

@@ -21,7 +21,9 @@ inline constexpr std::size_t kMaxFragmentElements = 10'000;
 inline constexpr std::size_t kMaxFragmentAttributes = 10'000;
 inline constexpr std::size_t kMaxAttributesPerElement = 256;
 inline constexpr std::size_t kMaxDepthBelowRecord = 64;
-inline constexpr std::size_t kMaxTextBytes = 1u << 20;
+// A photo's base64 is one text: up to 8,000,000 bytes holds a 5.8 MB image
+// and stays below the loader's 10,000,000 characters.
+inline constexpr std::size_t kMaxTextBytes = 8'000'000;
 inline constexpr std::size_t kMaxNameBytes = 1'000;
 
 struct TFragmentLimits {

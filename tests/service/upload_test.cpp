@@ -88,6 +88,36 @@ TEST_F(UploadTest, ARefusedCardTakesTheUploadsEarlierCardsOutAgain) {
   EXPECT_NE(std::string::npos, LogText().find(": Error while uploading vcf file: card 2"));
 }
 
+// A photo is kept whole up to the bound of one text; a card past a bound is
+// refused with the rest of its upload, never cut.
+TEST_F(UploadTest, PhotosAreKeptWholeOrTheUploadIsRefused) {
+  const auto photo_card = [](const std::string& name, std::size_t base64_bytes) {
+    std::string data(base64_bytes, 'A');
+    std::string folded;
+    for (std::size_t at = 0; at < data.size(); at += 74) folded += " " + data.substr(at, 74) + "\r\n";
+    return "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\nPHOTO;ENCODING=b;TYPE=JPEG:\r\n" + folded +
+           "END:VCARD";
+  };
+  const ResponseInfo kept = Upload("vcfupload\r\n" + photo_card("Photo", 6'000'000) + "\r\n\r\n");
+  EXPECT_EQ(302, kept.StatusCode) << kept.Body;
+  const std::vector<std::string> photos = CardTexts("/*/vCard[FN='Photo']/PHOTO/BINVAL");
+  ASSERT_EQ(1u, photos.size());
+  EXPECT_EQ(std::string(6'000'000, 'A'), photos[0]);
+  EXPECT_THAT(CardTexts("/*/vCard[FN='Photo']/PHOTO/TYPE"), ElementsAre("image/jpeg"));
+
+  const ResponseInfo too_big = Upload("vcfupload\r\n" + Card("Before") + "\r\n" + photo_card("Huge", 8'000'001) +
+                                      "\r\n\r\n");
+  EXPECT_EQ(500, too_big.StatusCode);
+  EXPECT_EQ("Error while uploading vcf file: card 2: The record has more than 8000000 bytes in one text.",
+            too_big.Body);
+  std::string two_photos = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Two\r\n";
+  for (int i = 0; i < 2; ++i) two_photos += "PHOTO;ENCODING=b;TYPE=JPEG:" + std::string(5'500'000, 'B') + "\r\n";
+  const ResponseInfo too_much = Upload("vcfupload\r\n" + two_photos + "END:VCARD\r\n\r\n");
+  EXPECT_EQ(500, too_much.StatusCode);
+  EXPECT_EQ("Error while uploading vcf file: card 1: the card's record has more than 10485760 bytes", too_much.Body);
+  EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("Kept", "Photo"));
+}
+
 TEST_F(UploadTest, TriggerIsCaseSensitiveAndMayHideInAValue) {
   EXPECT_EQ("index.htm", LocationOf(Upload("Redirect=index.htm&VCFUPLOAD=1\r\n" + Card("No"))));
   EXPECT_THAT(CardTexts("/*/vCard/FN"), ElementsAre("Kept"));
