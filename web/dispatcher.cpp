@@ -106,7 +106,7 @@ void TPelorinService::SetContentType(const std::string& ext, ResponseInfo& res) 
   if (ext == ".wml") {
     res.BodyType = "text/vnd.wap.wml";
   } else if (ext == ".vcf") {
-    res.BodyType = "text/x-vcard";
+    res.BodyType = "text/x-vcard; charset=UTF-8";
   }
 }
 

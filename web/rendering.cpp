@@ -120,7 +120,8 @@ void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const T
     std::string output;
     std::string ErrorText;
     store.Transform(stylesheet, &req.FormFields, output, ErrorText);
-    std::string text = WrapOutput(route.Extension, NarrowToLatin1(output));
+    // vCard text goes out in UTF-8, as its lines say; pages are narrowed.
+    std::string text = WrapOutput(route.Extension, route.Extension == ".vcf" ? output : NarrowToLatin1(output));
     if (!ErrorText.empty()) {
       res.SetStatus(500);
       text = ErrorText;

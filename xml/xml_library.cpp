@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "xml/xslt_functions.h"
+
 namespace pelorin {
 namespace {
 
@@ -66,6 +68,7 @@ void InitXmlLibrary() {
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid);
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid);
     xsltSetDefaultSecurityPrefs(prefs);  // kept for the life of the process
+    RegisterXsltFunctions();
   });
 }
 

@@ -1,10 +1,12 @@
 <?xml version="1.0" encoding="UTF-8"?>
-<!-- The user's own cards as vCard 2.1 text. The service's own import reads
-     it back to the same elements (the identifier and owner are given anew, and
-     every card comes back with VERSION 2.1). Values with line breaks or
-     letters beyond ASCII are written quoted-printable; the body is served in
-     ISO-8859-1, so such lines name that character set. -->
-<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+<!-- The user's own cards as vCard 2.1 text, every property of them. The
+     service's own import reads it back to the same elements (the identifier
+     and owner are given anew, and every card comes back with VERSION 2.1).
+     Values with line breaks or letters beyond ASCII are written
+     quoted-printable in UTF-8 (CHARSET=UTF-8), which vCard 2.1 readers
+     decode without guessing; the body is UTF-8. -->
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
+                xmlns:pv="urn:pelorin:xslt" exclude-result-prefixes="pv">
 
   <xsl:include href="common.xsl"/>
 
@@ -45,92 +47,37 @@
         <xsl:value-of select="concat(':', $value, $crlf)"/>
       </xsl:when>
       <xsl:otherwise>
-        <xsl:if test="translate($specials, '&#10;&#13;', '') != ''">;CHARSET=ISO-8859-1</xsl:if>
+        <xsl:if test="translate($specials, '&#10;&#13;', '') != ''">;CHARSET=UTF-8</xsl:if>
         <xsl:text>;ENCODING=QUOTED-PRINTABLE:</xsl:text>
-        <xsl:call-template name="quoted-printable">
-          <xsl:with-param name="text" select="$value"/>
-          <xsl:with-param name="specials" select="$specials"/>
-        </xsl:call-template>
+        <xsl:value-of select="pv:quoted-printable-utf8($value)"/>
         <xsl:value-of select="$crlf"/>
       </xsl:otherwise>
     </xsl:choose>
   </xsl:template>
 
-  <!-- Quoted-printable on one physical line: "=" and the letters beyond
-       ASCII as =XX (ISO-8859-1), line breaks as =0D=0A, a blank at the very
-       end encoded so that no reader trims it. -->
-  <xsl:template name="quoted-printable">
-    <xsl:param name="text"/>
-    <!-- The characters of `text` outside printable ASCII and tab, in order. -->
-    <xsl:param name="specials" select="translate($text, $plain-line, '')"/>
-    <xsl:variable name="bare" select="translate($text, '&#13;', '')"/>
-    <xsl:variable name="last" select="substring($bare, string-length($bare))"/>
-    <xsl:choose>
-      <xsl:when test="$last = ' ' or $last = '&#9;'">
-        <xsl:variable name="body" select="substring($bare, 1, string-length($bare) - 1)"/>
-        <xsl:call-template name="quoted-printable-text">
-          <xsl:with-param name="text" select="$body"/>
-          <xsl:with-param name="specials" select="translate($body, $plain-qp, '')"/>
-        </xsl:call-template>
-        <xsl:value-of select="substring('=20=09', 1 + 3 * ($last = '&#9;'), 3)"/>
-      </xsl:when>
-      <xsl:when test="contains($bare, '=')">
-        <xsl:call-template name="quoted-printable-text">
-          <xsl:with-param name="text" select="$bare"/>
-          <xsl:with-param name="specials" select="translate($bare, $plain-qp, '')"/>
-        </xsl:call-template>
-      </xsl:when>
-      <xsl:otherwise>
-        <xsl:call-template name="quoted-printable-text">
-          <xsl:with-param name="text" select="$bare"/>
-          <xsl:with-param name="specials" select="translate($specials, '&#13;', '')"/>
-        </xsl:call-template>
-      </xsl:otherwise>
-    </xsl:choose>
+  <!-- The group of the property at the context ("item1."), from the PARAMS
+       that follows its element. -->
+  <xsl:template name="group">
+    <xsl:variable name="group" select="following-sibling::*[1][self::PARAMS]/GROUP"/>
+    <xsl:if test="$group != ''"><xsl:value-of select="concat($group, '.')"/></xsl:if>
   </xsl:template>
 
-  <!-- Writes `text` (no carriage returns) with each of its `specials`, the
-       characters that need a code, in their order, encoded. Long runs of
-       specials are split in halves to keep the recursion shallow. -->
-  <xsl:template name="quoted-printable-text">
-    <xsl:param name="text"/>
-    <xsl:param name="specials"/>
-    <xsl:choose>
-      <xsl:when test="$specials = ''">
-        <xsl:value-of select="$text"/>
-      </xsl:when>
-      <xsl:when test="string-length($specials) &gt; 32">
-        <xsl:variable name="half" select="floor(string-length($text) div 2)"/>
-        <xsl:variable name="first" select="substring($text, 1, $half)"/>
-        <xsl:variable name="second" select="substring($text, $half + 1)"/>
-        <xsl:call-template name="quoted-printable-text">
-          <xsl:with-param name="text" select="$first"/>
-          <xsl:with-param name="specials" select="translate($first, $plain-qp, '')"/>
-        </xsl:call-template>
-        <xsl:call-template name="quoted-printable-text">
-          <xsl:with-param name="text" select="$second"/>
-          <xsl:with-param name="specials" select="translate($second, $plain-qp, '')"/>
-        </xsl:call-template>
-      </xsl:when>
-      <xsl:otherwise>
-        <xsl:variable name="char" select="substring($specials, 1, 1)"/>
-        <xsl:value-of select="substring-before($text, $char)"/>
+  <!-- ";NAME=value,value" for each parameter kept in PARAM elements of `params`;
+       a value holding ":" ";" or "," is quoted. -->
+  <xsl:template name="parameters">
+    <xsl:param name="params" select="following-sibling::*[1][self::PARAMS]"/>
+    <xsl:for-each select="$params/PARAM">
+      <xsl:value-of select="concat(';', NAME)"/>
+      <xsl:for-each select="VALUE">
+        <xsl:value-of select="substring('=,', 1 + (position() &gt; 1), 1)"/>
         <xsl:choose>
-          <xsl:when test="$char = '='">=3D</xsl:when>
-          <xsl:when test="$char = '&#10;'">=0D=0A</xsl:when>
-          <xsl:when test="contains($latin1-high, $char)">
-            <xsl:variable name="code" select="128 + string-length(substring-before($latin1-high, $char))"/>
-            <xsl:value-of select="concat('=', substring($hex-digits, floor($code div 16) + 1, 1),
-                                         substring($hex-digits, $code mod 16 + 1, 1))"/>
+          <xsl:when test="contains(., ':') or contains(., ';') or contains(., ',')">
+            <xsl:value-of select="concat('&quot;', translate(., '&quot;', ''), '&quot;')"/>
           </xsl:when>
-          <xsl:otherwise>?</xsl:otherwise>
+          <xsl:otherwise><xsl:value-of select="."/></xsl:otherwise>
         </xsl:choose>
-        <xsl:call-template name="quoted-printable-text">
-          <xsl:with-param name="text" select="substring-after($text, $char)"/>
-          <xsl:with-param name="specials" select="substring($specials, 2)"/>
-        </xsl:call-template>
-      </xsl:otherwise>
-    </xsl:choose>
+      </xsl:for-each>
+    </xsl:for-each>
   </xsl:template>
 
   <!-- A component of a structured value: its ";" escaped as vCard 2.1 asks. -->
@@ -150,28 +97,37 @@
 
   <!-- ";" and the name of each type marker of the context element. -->
   <xsl:template name="type-words">
+    <!-- A PREF=n kept in PARAMS says PREF itself. -->
+    <xsl:variable name="numbered-pref" select="following-sibling::*[1][self::PARAMS]/PARAM[NAME = 'PREF']"/>
     <xsl:for-each select="*[not(self::NUMBER or self::USERID or self::LINE or self::POBOX or self::EXTADR
-                               or self::STREET or self::LOCALITY or self::REGION or self::PCODE or self::CTRY)]">
+                               or self::STREET or self::LOCALITY or self::REGION or self::PCODE or self::CTRY)
+                            and not(self::PREF and $numbered-pref)]">
       <xsl:value-of select="concat(';', local-name())"/>
     </xsl:for-each>
   </xsl:template>
 
   <xsl:template match="FN | BDAY | MAILER | TZ | TITLE | ROLE | NOTE | PRODID | REV | URL | UID | NICKNAME" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:value-of select="local-name()"/>
+    <xsl:call-template name="parameters"/>
     <xsl:call-template name="line-value">
       <xsl:with-param name="value" select="string(.)"/>
     </xsl:call-template>
   </xsl:template>
 
   <xsl:template match="SORTSTR" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:text>SORT-STRING</xsl:text>
+    <xsl:call-template name="parameters"/>
     <xsl:call-template name="line-value">
       <xsl:with-param name="value" select="string(.)"/>
     </xsl:call-template>
   </xsl:template>
 
   <xsl:template match="N" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:text>N</xsl:text>
+    <xsl:call-template name="parameters"/>
     <xsl:choose>
       <xsl:when test="not(contains(concat(FAMILY, GIVEN, MIDDLE, PREFIX, SUFFIX), ';'))">
         <xsl:call-template name="line-value">
@@ -198,8 +154,10 @@
   </xsl:template>
 
   <xsl:template match="ADR" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:text>ADR</xsl:text>
     <xsl:call-template name="type-words"/>
+    <xsl:call-template name="parameters"/>
     <xsl:choose>
       <xsl:when test="not(contains(concat(POBOX, EXTADR, STREET, LOCALITY, REGION, PCODE, CTRY), ';'))">
         <xsl:call-template name="line-value">
@@ -231,31 +189,39 @@
   </xsl:template>
 
   <xsl:template match="LABEL" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:text>LABEL</xsl:text>
     <xsl:call-template name="type-words"/>
+    <xsl:call-template name="parameters"/>
     <xsl:call-template name="line-value">
       <xsl:with-param name="value" select="string(LINE)"/>
     </xsl:call-template>
   </xsl:template>
 
   <xsl:template match="TEL" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:text>TEL</xsl:text>
     <xsl:call-template name="type-words"/>
+    <xsl:call-template name="parameters"/>
     <xsl:call-template name="line-value">
       <xsl:with-param name="value" select="string(NUMBER)"/>
     </xsl:call-template>
   </xsl:template>
 
   <xsl:template match="EMAIL" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:text>EMAIL</xsl:text>
     <xsl:call-template name="type-words"/>
+    <xsl:call-template name="parameters"/>
     <xsl:call-template name="line-value">
       <xsl:with-param name="value" select="string(USERID)"/>
     </xsl:call-template>
   </xsl:template>
 
   <xsl:template match="GEO" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:text>GEO</xsl:text>
+    <xsl:call-template name="parameters"/>
     <xsl:call-template name="line-value">
       <xsl:with-param name="value" select="concat(LAT, ';', LON)"/>
     </xsl:call-template>
@@ -263,7 +229,9 @@
 
   <!-- The name with its ";" escaped, then the units (written as they are). -->
   <xsl:template match="ORG" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:text>ORG</xsl:text>
+    <xsl:call-template name="parameters"/>
     <xsl:choose>
       <xsl:when test="not(ORGUNIT[2]) and not(contains(ORGNAME, ';'))">
         <xsl:call-template name="line-value">
@@ -286,7 +254,9 @@
   </xsl:template>
 
   <xsl:template match="CATEGORIES" mode="vcf">
+    <xsl:call-template name="group"/>
     <xsl:text>CATEGORIES</xsl:text>
+    <xsl:call-template name="parameters"/>
     <xsl:choose>
       <xsl:when test="not(KEYWORD[3])">
         <xsl:call-template name="line-value">
@@ -308,11 +278,46 @@
   </xsl:template>
 
   <xsl:template match="CLASS[*]" mode="vcf">
-    <xsl:value-of select="concat('CLASS:', local-name(*[1]), $crlf)"/>
+    <xsl:call-template name="group"/>
+    <xsl:text>CLASS</xsl:text>
+    <xsl:call-template name="parameters"/>
+    <xsl:value-of select="concat(':', local-name(*[1]), $crlf)"/>
   </xsl:template>
 
-  <!-- VERSION is written once at the top; owner, identifier and elements
-       vCard has no property for stay in the store. -->
+  <!-- Binary data as 2.1 writes it: base64 on one line, then the empty line
+       that ends it; a reference as a URL value. -->
+  <xsl:template match="PHOTO | LOGO | SOUND | KEY" mode="vcf">
+    <xsl:call-template name="group"/>
+    <xsl:value-of select="local-name()"/>
+    <xsl:choose>
+      <xsl:when test="EXTVAL">
+        <xsl:call-template name="parameters"/>
+        <xsl:value-of select="concat(';VALUE=URL:', EXTVAL, $crlf)"/>
+      </xsl:when>
+      <xsl:otherwise>
+        <xsl:text>;ENCODING=BASE64</xsl:text>
+        <xsl:if test="contains(TYPE, '/')">
+          <xsl:value-of select="concat(';TYPE=', translate(substring-after(TYPE, '/'), $lower, $upper))"/>
+        </xsl:if>
+        <xsl:call-template name="parameters"/>
+        <xsl:value-of select="concat(':', BINVAL, $crlf, $crlf)"/>
+      </xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- Every other property, kept whole: its value as it was written. -->
+  <xsl:template match="PROP" mode="vcf">
+    <xsl:if test="GROUP != ''"><xsl:value-of select="concat(GROUP, '.')"/></xsl:if>
+    <xsl:value-of select="NAME"/>
+    <xsl:call-template name="parameters"><xsl:with-param name="params" select="."/></xsl:call-template>
+    <xsl:call-template name="line-value">
+      <xsl:with-param name="value" select="string(VALUE)"/>
+    </xsl:call-template>
+  </xsl:template>
+
+  <!-- VERSION is written once at the top; owner, identifier, PARAMS (written
+       with its element) and elements vCard has no property for stay in the
+       store. -->
   <xsl:template match="*" mode="vcf"/>
 
 </xsl:stylesheet>

@@ -117,7 +117,8 @@ TEST(Export, OnlyTheUsersOwnCards) {
   EXPECT_EQ("", Export(store, "carol"));
 }
 
-TEST(Export, LettersBeyondAsciiAreQuotedPrintableInLatin1) {
+// Every letter survives: quoted-printable over the UTF-8 bytes, never "?".
+TEST(Export, LettersBeyondAsciiAreQuotedPrintableInUtf8) {
   const std::string store =
       "<xBase><vCard><N><FAMILY>M\xC3\xBCller</FAMILY><GIVEN>J\xC3\xBCrgen</GIVEN></N>"
       "<FN>J\xC3\xBCrgen M\xC3\xBCller</FN><TITLE>\xCE\xA9 chief</TITLE><ROLE>plain</ROLE>"
@@ -126,9 +127,9 @@ TEST(Export, LettersBeyondAsciiAreQuotedPrintableInLatin1) {
   const std::vector<std::string> expected = {
       "BEGIN:VCARD",
       "VERSION:2.1",
-      "N;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;J=FCrgen;;;",
-      "FN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:J=FCrgen M=FCller",
-      "TITLE;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:? chief",  // no such letter in Latin-1
+      "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;J=C3=BCrgen;;;",
+      "FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:J=C3=BCrgen M=C3=BCller",
+      "TITLE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=CE=A9 chief",
       "ROLE:plain",
       "NOTE:x=1 ",
       "END:VCARD",
@@ -151,8 +152,8 @@ TEST(Export, LongValuesOfManyBreaksDoNotExhaustTheProcessor) {
   const std::string store = "<xBase><vCard><NOTE>" + note + "</NOTE><OWNER>alice</OWNER><ID>1</ID></vCard></xBase>";
   const std::vector<std::string> lines = Lines(Export(store));
   ASSERT_EQ(4u, lines.size());
-  std::string expected = "NOTE;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:";
-  for (int i = 0; i < 4000; ++i) expected += "=3D=0D=0A=E4";
+  std::string expected = "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:";
+  for (int i = 0; i < 4000; ++i) expected += "=3D=0D=0A=C3=A4";
   EXPECT_EQ(expected, lines[2]);
 }
 

@@ -92,8 +92,8 @@ TEST_F(PagesProcessTest, RenderedPagesCarryTheirPrologAndType) {
   EXPECT_TRUE(deck.Body.starts_with(std::string(kWmlProlog) + "<html>")) << deck.Body;
 
   const THttpAnswer vcf = Request(port_, "GET", "/pelorin/export.vcf?USER=nobody", "bob", "pw");
-  EXPECT_EQ("text/x-vcard", HeaderOf(vcf, "Content-Type"));
-  EXPECT_EQ("FN:M\xfcller\r\n<?XML VERSION=\"1.0\" ENCODING=\"UTF-16\"?>", vcf.Body);
+  EXPECT_EQ("text/x-vcard; charset=UTF-8", HeaderOf(vcf, "Content-Type"));
+  EXPECT_EQ("FN:M\xC3\xBCller\r\n<?XML VERSION=\"1.0\" ENCODING=\"UTF-16\"?>", vcf.Body);
 }
 
 TEST_F(PagesProcessTest, StaticFilesAsBytes) {

@@ -192,8 +192,8 @@ TEST_F(DispatcherTest, ResponseTypeFollowsTheExtensionOfAGet) {
   } cases[] = {
       {"/pelorin/cards.wml", "text/vnd.wap.wml"},
       {"/pelorin/cards.WML", "text/vnd.wap.wml"},
-      {"/pelorin/cards.vcf", "text/x-vcard"},
-      {"/pelorin/cards.Vcf", "text/x-vcard"},
+      {"/pelorin/cards.vcf", "text/x-vcard; charset=UTF-8"},
+      {"/pelorin/cards.Vcf", "text/x-vcard; charset=UTF-8"},
       {"/pelorin/index.htm", "text/plain"},  // no stylesheet: the 500 message is text
       {"/pelorin/logo.GIF", "text/plain"},   // no file: the 404 message is text
       {"/pelorin/page.html", "text/html"},

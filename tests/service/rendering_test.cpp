@@ -55,14 +55,14 @@ TEST_F(RenderingTest, WmlDeckStartsWithItsPrologAndType) {
   EXPECT_TRUE(deck.Body.substr(sizeof kWmlProlog - 1).starts_with("<html>"));
 }
 
-TEST_F(RenderingTest, VcfExportLosesItsFirstUtf16DeclarationAndIsNarrowed) {
+TEST_F(RenderingTest, VcfExportLosesItsFirstUtf16DeclarationAndStaysUtf8) {
   InstallPage("export.xsl", "pelorin/export.vcf.xsl");
   const ResponseInfo res = Get("/pelorin/export.vcf", "bob", "pw");
   EXPECT_EQ(200, res.StatusCode);
-  EXPECT_EQ("text/x-vcard", res.BodyType);
-  // The lower-case declaration at the start goes; the second one stays. The u with
-  // diaeresis is the byte 0xFC, the euro sign becomes "?".
-  EXPECT_EQ("FN:M\xfcller ?\r\n<?XML VERSION=\"1.0\" ENCODING=\"UTF-16\"?>", res.Body);
+  EXPECT_EQ("text/x-vcard; charset=UTF-8", res.BodyType);
+  // The lower-case declaration at the start goes; the second one stays. vCard
+  // text is not narrowed to Latin-1: the euro sign stays.
+  EXPECT_EQ("FN:M\xC3\xBCller \xE2\x82\xAC\r\n<?XML VERSION=\"1.0\" ENCODING=\"UTF-16\"?>", res.Body);
 }
 
 TEST_F(RenderingTest, MarkupWritesNonAsciiAsCharacterReferences) {
