@@ -66,7 +66,8 @@
        a value holding ":" ";" or "," is quoted. -->
   <xsl:template name="parameters">
     <xsl:param name="params" select="following-sibling::*[1][self::PARAMS]"/>
-    <xsl:for-each select="$params/PARAM">
+    <!-- Beside a PREF marker, PREF=n went out with the type words. -->
+    <xsl:for-each select="$params/PARAM[not(NAME = 'PREF' and current()/PREF)]">
       <xsl:value-of select="concat(';', NAME)"/>
       <xsl:for-each select="VALUE">
         <xsl:value-of select="substring('=,', 1 + (position() &gt; 1), 1)"/>
@@ -97,12 +98,16 @@
 
   <!-- ";" and the name of each type marker of the context element. -->
   <xsl:template name="type-words">
-    <!-- A PREF=n kept in PARAMS says PREF itself. -->
+    <!-- A PREF=n kept in PARAMS is written in the place of the PREF marker. -->
     <xsl:variable name="numbered-pref" select="following-sibling::*[1][self::PARAMS]/PARAM[NAME = 'PREF']"/>
     <xsl:for-each select="*[not(self::NUMBER or self::USERID or self::LINE or self::POBOX or self::EXTADR
-                               or self::STREET or self::LOCALITY or self::REGION or self::PCODE or self::CTRY)
-                            and not(self::PREF and $numbered-pref)]">
-      <xsl:value-of select="concat(';', local-name())"/>
+                               or self::STREET or self::LOCALITY or self::REGION or self::PCODE or self::CTRY)]">
+      <xsl:choose>
+        <xsl:when test="self::PREF and $numbered-pref">
+          <xsl:value-of select="concat(';PREF=', $numbered-pref[1]/VALUE)"/>
+        </xsl:when>
+        <xsl:otherwise><xsl:value-of select="concat(';', local-name())"/></xsl:otherwise>
+      </xsl:choose>
     </xsl:for-each>
   </xsl:template>
 

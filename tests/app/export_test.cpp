@@ -172,11 +172,22 @@ TEST(Export, ImportReadsBackTheSameRecords) {
       "<CATEGORIES><KEYWORD>Fr\xC3\xBCnde</KEYWORD></CATEGORIES>"
       "<OWNER>alice</OWNER><ID>2</ID></vCard>"
       "<vCard><FN>Only a name</FN><OWNER>alice</OWNER><ID>3</ID></vCard>"
+      // Everything a record keeps beyond the mapped elements.
+      "<vCard><FN>Pat Kept-Whole</FN><PARAMS><PARAM><NAME>LANGUAGE</NAME><VALUE>de</VALUE></PARAM></PARAMS>"
+      "<TEL><NUMBER>+41 1</NUMBER><PREF/><CELL/><VOICE/></TEL>"
+      "<PARAMS><GROUP>item1</GROUP><PARAM><NAME>PREF</NAME><VALUE>1</VALUE></PARAM></PARAMS>"
+      "<PROP><NAME>X-ABLabel</NAME><GROUP>item1</GROUP><VALUE>_$!&lt;Mobile&gt;!$_</VALUE></PROP>"
+      "<PHOTO><TYPE>image/png</TYPE><BINVAL>iVBORw0KGgoAAAANSUhEUg==</BINVAL></PHOTO>"
+      "<PROP><NAME>X-SOCIALPROFILE</NAME><PARAM><NAME>TYPE</NAME><VALUE>twitter</VALUE></PARAM>"
+      "<VALUE>https://x.example/a\\,b \xE2\x82\xAC</VALUE></PROP>"
+      "<URL>https://example.com/</URL><PARAMS><PARAM><NAME>TYPE</NAME><VALUE>WORK</VALUE></PARAM></PARAMS>"
+      "<ADR><HOME/><STREET>S</STREET></ADR><PARAMS><PARAM><NAME>LABEL</NAME><VALUE>S, T</VALUE></PARAM></PARAMS>"
+      "<OWNER>alice</OWNER><ID>4</ID></vCard>"
       "</xBase>";
   const std::vector<std::string> records = Import(Export(store));
-  ASSERT_EQ(3u, records.size());
-  // The export sorts by family name: M\xC3\xBCller, Only a name, Smith.
-  const std::vector<std::string> originals_ids = {"2", "3", "100"};
+  ASSERT_EQ(4u, records.size());
+  // The export sorts by family name: M\xC3\xBCller, Only a name, Pat..., Smith.
+  const std::vector<std::string> originals_ids = {"2", "3", "4", "100"};
   for (size_t i = 0; i < records.size(); ++i) {
     TTempDir dir;
     WriteFile(dir.File("s.xml"), store);
