@@ -128,6 +128,7 @@ class TPelorinService {
   void RouteRequest(RequestInfo& req, ResponseInfo& res, const std::string& user,
                     const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
   void ServeFileRow(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
+  void ServePhotoRow(RequestInfo& req, ResponseInfo& res, const std::string& user) REQUIRES(StoreLock);
   void RenderPageRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const std::string& user,
                      const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
   void RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const std::string& user)

@@ -189,6 +189,7 @@ void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const st
   if (path == "/config/" || path == "/config") return res.RedirectTo(kConfigIndex);
   const TRequestRoute route = RouteOf(path);
   if (req.Method == "POST") return RecordCommandsRow(req, res, route, user);
+  if (req.Method == "GET" && path == "/pelorin/photo") return ServePhotoRow(req, res, user);
   if (req.Method != "GET") return;  // HEAD: 200 with an empty body
 
   const std::string& ext = route.Extension;

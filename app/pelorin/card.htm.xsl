@@ -341,6 +341,60 @@
     </xsl:call-template>
   </xsl:template>
 
+  <!-- A picture is shown from the record itself; a reference is only named,
+       so that opening a card never fetches anything from elsewhere. -->
+  <xsl:template match="PHOTO | LOGO" mode="row">
+    <xsl:call-template name="row">
+      <xsl:with-param name="label">
+        <xsl:choose>
+          <xsl:when test="self::PHOTO">Photo</xsl:when>
+          <xsl:otherwise>Logo</xsl:otherwise>
+        </xsl:choose>
+      </xsl:with-param>
+      <xsl:with-param name="value">
+        <xsl:choose>
+          <xsl:when test="BINVAL">
+            <img class="card-photo" src="photo?ID={../ID[1]}&amp;KIND={local-name()}" alt="{local-name()}"/>
+          </xsl:when>
+          <xsl:otherwise><xsl:value-of select="EXTVAL"/></xsl:otherwise>
+        </xsl:choose>
+      </xsl:with-param>
+    </xsl:call-template>
+  </xsl:template>
+
+  <xsl:template match="SOUND | KEY" mode="row">
+    <xsl:call-template name="row">
+      <xsl:with-param name="label">
+        <xsl:choose>
+          <xsl:when test="self::SOUND">Sound</xsl:when>
+          <xsl:otherwise>Key</xsl:otherwise>
+        </xsl:choose>
+      </xsl:with-param>
+      <xsl:with-param name="value">
+        <xsl:choose>
+          <xsl:when test="BINVAL"><xsl:value-of select="concat(TYPE, ' (', string-length(BINVAL), ' characters of data)')"/></xsl:when>
+          <xsl:otherwise><xsl:value-of select="EXTVAL"/></xsl:otherwise>
+        </xsl:choose>
+      </xsl:with-param>
+    </xsl:call-template>
+  </xsl:template>
+
+  <!-- Every other property: its name (without "X-") and its value. -->
+  <xsl:template match="PROP" mode="row">
+    <xsl:call-template name="row">
+      <xsl:with-param name="label">
+        <xsl:choose>
+          <xsl:when test="starts-with(translate(NAME, $lower, $upper), 'X-')"><xsl:value-of select="substring(NAME, 3)"/></xsl:when>
+          <xsl:otherwise><xsl:value-of select="NAME"/></xsl:otherwise>
+        </xsl:choose>
+      </xsl:with-param>
+      <xsl:with-param name="value"><xsl:value-of select="VALUE"/></xsl:with-param>
+    </xsl:call-template>
+  </xsl:template>
+
+  <!-- The group and parameters of the element before: not shown. -->
+  <xsl:template match="PARAMS" mode="row"/>
+
   <!-- Elements the pages do not know are shown by name. -->
   <xsl:template match="*" mode="row">
     <xsl:call-template name="row">

@@ -165,13 +165,17 @@ function pelorinSaveCard(form, command) {
         <input type="hidden" id="card-id" value="{$card/ID[1]}"/>
         <input type="hidden" id="card-keep">
           <xsl:attribute name="value">
-            <xsl:apply-templates mode="serialize" select="$card/*[not(
+            <!-- A PARAMS belongs to the element before it: it goes with a kept
+                 element and is left out with one the form writes anew. -->
+            <xsl:variable name="edited" select="$card/*[
                 self::NICKNAME or self::TEL or self::EMAIL or self::ADR or self::CATEGORIES
                 or self::OWNER or self::ID
                 or (self::N and not(preceding-sibling::N)) or (self::FN and not(preceding-sibling::FN))
                 or (self::BDAY and not(preceding-sibling::BDAY)) or (self::ORG and not(preceding-sibling::ORG))
                 or (self::TITLE and not(preceding-sibling::TITLE)) or (self::ROLE and not(preceding-sibling::ROLE))
-                or (self::URL and not(preceding-sibling::URL)) or (self::NOTE and not(preceding-sibling::NOTE)))]"/>
+                or (self::URL and not(preceding-sibling::URL)) or (self::NOTE and not(preceding-sibling::NOTE))]"/>
+            <xsl:apply-templates mode="serialize" select="$card/*[count(. | $edited) != count($edited)
+                and not(self::PARAMS and count(preceding-sibling::*[1] | $edited) = count($edited))]"/>
           </xsl:attribute>
         </input>
       </div>
