@@ -99,7 +99,7 @@ TEST(WriteVCardTest, FramesTheCardVersionFirst) {
             WriteRecord("<FN>Ann</FN>", k40));
 }
 
-TEST(WriteVCardTest, TextPropertiesEscapeEverySpecialCharacter) {
+TEST(WriteVCardTest, TextPropertiesEscapeBackslashLineBreaksCommasAndSemicolons) {
   ExpectCases({
       {"<NOTE>a,b;c\\d\ne:f</NOTE>", {"NOTE:a\\,b\\;c\\\\d\\ne:f"}, {"NOTE:a\\,b\\;c\\\\d\\ne:f"}},
       {"<NOTE>line1&#13;\nline2&#13;line3</NOTE>", {"NOTE:line1\\nline2\\nline3"},
@@ -299,7 +299,7 @@ TEST(WriteVCardTest, LongBase64IsFoldedAndUnfoldsToTheData) {
 }
 
 TEST(WriteVCardTest, EveryPhysicalLineOfARichCardFitsAndUnfoldsBack) {
-  std::string note = "Line one, with; specials\\ and \xE2\x82\xAC and \xF0\x9F\x98\x80 ";
+  std::string note = "Line one, with; separators\\ and \xE2\x82\xAC and \xF0\x9F\x98\x80 ";
   while (note.size() < 400) note += "\xC3\xA9t\xE2\x82\xAC\xF0\x9F\x98\x80 ";
   const std::string inner = "<FN>" + note + "</FN><NOTE>" + note + "\n" + note + "</NOTE>";
   for (TvCardVersion version : {k30, k40}) {

@@ -1,13 +1,14 @@
 // Written cards read by a parser that is not ours: python3-vobject, where it
 // is installed. vobject reads 4.0 lines with its 3.0 rules (a data: or geo:
 // URI is split at its comma as a list), so the 4.0 card holds text only.
+#include "vcard/vcard_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
 #include "tests/temp_dir.h"
-#include "vcard/vcard_writer.h"
 #include "xml/record_tree.h"
 
 namespace pelorin::testing {
