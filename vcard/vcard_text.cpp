@@ -139,6 +139,14 @@ std::string UpperAscii(std::string_view text) {
   return out;
 }
 
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 bool EqualsNoCase(std::string_view text, std::string_view upper) {
   return text.size() == upper.size() && StartsWithNoCase(text, upper);
 }

@@ -70,6 +70,7 @@ bool IsXmlName(std::string_view word);
 std::string_view Trim(std::string_view text);
 std::string_view TrimLeft(std::string_view text);
 std::string UpperAscii(std::string_view text);
+std::string LowerAscii(std::string_view text);
 bool EqualsNoCase(std::string_view text, std::string_view upper);
 bool StartsWithNoCase(std::string_view text, std::string_view upper);
 bool ContainsNoCase(std::string_view text, std::string_view upper);

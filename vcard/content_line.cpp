@@ -1,0 +1,42 @@
+#include "vcard/content_line.h"
+
+#include <algorithm>
+
+#include "vcard/line_folding.h"
+#include "vcard/utf8_repair.h"
+#include "vcard/vcard_escape.h"
+
+namespace pelorin {
+
+bool IsWritableName(std::string_view name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return c > ' ' && c < 0x7F && c != ';' && c != ':' && c != ',' && c != '.' && c != '=' &&
+           c != '"';
+  });
+}
+
+bool AppendContentLine(std::string& out, const TContentLine& line, TvCardVersion version) {
+  if (!IsWritableName(line.Name)) return false;
+  std::string text;
+  if (IsWritableName(line.Group)) {
+    text += line.Group;
+    text += '.';
+  }
+  text += line.Name;
+  for (const TContentParam& param : line.Params) {
+    if (!IsWritableName(param.Name)) continue;
+    text += ';';
+    text += param.Name;
+    text += '=';
+    for (std::size_t i = 0; i < param.Values.size(); ++i) {
+      if (i > 0) text += ',';
+      text += ParamValue(param.Values[i], version);
+    }
+  }
+  text += ':';
+  text += line.Value;
+  AppendFoldedLine(out, ReplaceInvalidUtf8(text));
+  return true;
+}
+
+}  // namespace pelorin

@@ -1,0 +1,35 @@
+#include "vcard/generic_property.h"
+
+#include "vcard/record_params.h"
+#include "vcard/vcard_escape.h"
+#include "vcard/vcard_text.h"
+
+namespace pelorin {
+
+std::optional<TContentLine> PropContentLine(const TRecordElement& prop) {
+  TContentLine line;
+  line.Name = ChildText(prop, "NAME");
+  for (std::string_view framing : {"BEGIN", "END", "VERSION"}) {
+    if (EqualsNoCase(Trim(line.Name), framing)) return std::nullopt;
+  }
+  line.Group = ChildText(prop, "GROUP");
+  for (const TRecordElement& child : prop.Children) {
+    if (child.Name == "PARAM") line.Params.push_back(ParamOfElement(child));
+  }
+  line.Value = EscapeLineBreaks(ChildText(prop, "VALUE"));
+  return line;
+}
+
+std::optional<TContentLine> CustomContentLine(const TRecordElement& element) {
+  if (!element.Children.empty() || element.Text.empty()) return std::nullopt;
+  TContentLine line;
+  line.Name = "X-PELORIN-";
+  for (const char c : element.Name) {
+    const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    line.Name += kept ? c : '-';
+  }
+  line.Value = EscapeText(element.Text);
+  return line;
+}
+
+}  // namespace pelorin
