@@ -169,8 +169,9 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
     } else {
       reference = std::string(trimmed);
     }
-  } else if (uri_value || trimmed.find(':') != std::string_view::npos) {
-    if (index == kKey && !uri_value) return false;
+  } else if (index != kKey || uri_value || trimmed.find("://") != std::string_view::npos) {
+    // A picture or sound that is no data is a reference, whatever its form; a
+    // key may be text of its own (3.0), kept whole unless it is a URI.
     reference = std::string(trimmed);
   } else {
     return false;
@@ -206,6 +207,13 @@ bool GeoParts(std::string_view value, TEscapes escapes, std::string& parts) {
   std::string_view rest = text;
   FetchToken(rest, ';', escapes);
   if (rest.find(';') != std::string_view::npos) return false;
+  // "lat,lon" as older writers put it is the same two numbers.
+  const std::size_t comma = text.find(',');
+  if (text.find(';') == std::string_view::npos && comma != std::string_view::npos &&
+      text.find(',', comma + 1) == std::string_view::npos) {
+    parts = std::string(text.substr(0, comma)) + ";" + std::string(text.substr(comma + 1));
+    return true;
+  }
   parts = std::string(text);
   return true;
 }
@@ -216,7 +224,8 @@ bool IsEncodingParameter(const TParameter& param) {
   if (param.Name == "CHARSET" || param.Name == "ENCODING") return true;
   if (param.Name != "TYPE" || param.Values.size() != 1) return false;
   const std::string word = UpperAscii(param.Values.front());
-  return word == "QUOTED-PRINTABLE" || word == "BASE64" || word == "8BIT" || word == "7BIT";
+  // A bare "B" is how some 2.1 writers say BASE64.
+  return word == "QUOTED-PRINTABLE" || word == "BASE64" || word == "B" || word == "8BIT" || word == "7BIT";
 }
 
 bool IsBase64Property(const TPropertyLine& line) {
@@ -224,12 +233,18 @@ bool IsBase64Property(const TPropertyLine& line) {
     if (param.Values.size() != 1) return false;
     const std::string word = UpperAscii(param.Values.front());
     return (param.Name == "ENCODING" && (word == "B" || word == "BASE64")) ||
-           (param.Name == "TYPE" && word == "BASE64");
+           (param.Name == "TYPE" && (word == "BASE64" || word == "B"));
   });
 }
 
 void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::string_view value,
                           const TCardVersion& version) {
+  // A line whose name is no vCard name (a comment, a name with blanks) is no
+  // property, and no writer could give it back; BEGIN and END are framing.
+  const bool named = !line.Name.empty() && std::all_of(line.Name.begin(), line.Name.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+  });
+  if (!named || EqualsNoCase(line.Name, "BEGIN") || EqualsNoCase(line.Name, "END")) return;
   const int index = IndexOfName(UpperAscii(line.Name), PropertyNames);
   if (index < 0 || index == kAgent || (index != kKey && IsBase64Property(line) && !IsBinaryProperty(index))) {
     return AppendGeneric(out, line, value);

@@ -80,10 +80,11 @@ TEST(SimpleMappingTest, TextEscapedAndEmptyAllowed) {
       {"UID:u", "<UID>u</UID>"},
       {"BDAY:2000-01-01", "<BDAY>2000-01-01</BDAY>"},
       // Values of a kind no page shows are kept whole in the generic shape.
-      {"LOGO:x", "<PROP><NAME>LOGO</NAME><VALUE>x</VALUE></PROP>"},
+      {"LOGO:x", "<LOGO><EXTVAL>x</EXTVAL></LOGO>"},  // a picture that is no data is a reference
       {"AGENT:x", "<PROP><NAME>AGENT</NAME><VALUE>x</VALUE></PROP>"},
-      {"SOUND:x", "<PROP><NAME>SOUND</NAME><VALUE>x</VALUE></PROP>"},
-      {"KEY:x", "<PROP><NAME>KEY</NAME><VALUE>x</VALUE></PROP>"},
+      {"SOUND:x", "<SOUND><EXTVAL>x</EXTVAL></SOUND>"},
+      {"KEY:x", "<PROP><NAME>KEY</NAME><VALUE>x</VALUE></PROP>"},  // a key of text
+      {"KEY:https://k/x.asc", "<KEY><EXTVAL>https://k/x.asc</EXTVAL></KEY>"},
       {"LOGO:http://x/logo.png", "<LOGO><EXTVAL>http://x/logo.png</EXTVAL></LOGO>"},
   });
 }
@@ -131,7 +132,7 @@ TEST(OrgMappingTest, NameThenOneUnitPerComponent) {
 
 TEST(GeoMappingTest, TwoComponentsAlwaysWritten) {
   ExpectEachLine({
-      {"GEO:1.5,2.5", "<GEO><LAT>1.5,2.5</LAT><LON></LON></GEO>"},
+      {"GEO:1.5,2.5", "<GEO><LAT>1.5</LAT><LON>2.5</LON></GEO>"},  // as older writers put it
       {"GEO:", "<GEO><LAT></LAT><LON></LON></GEO>"},
       // More than two components cannot be LAT and LON: kept whole instead.
       {"GEO:1;2;3", "<PROP><NAME>GEO</NAME><VALUE>1;2;3</VALUE></PROP>"},

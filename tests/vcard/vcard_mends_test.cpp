@@ -71,7 +71,7 @@ TEST(ParameterMendTest, ValueKeepsItsColons) {
   });
 }
 
-// The group is kept beside the element; a prefix that is no group is part of the name.
+// The group is kept beside the element; a prefix that is no group makes no property.
 TEST(GroupMendTest, GroupIsKeptApart) {
   ExpectCards({
       {"item1.TEL:123", "<TEL><NUMBER>123</NUMBER><VOICE/></TEL><PARAMS><GROUP>item1</GROUP></PARAMS>"},
@@ -80,8 +80,8 @@ TEST(GroupMendTest, GroupIsKeptApart) {
        "<PROP><NAME>X-ABLabel</NAME><GROUP>item1</GROUP><VALUE>_$!&lt;Other&gt;!$_</VALUE></PROP>"},
       {"item2.ADR;type=HOME:;;S;T",
        "<ADR><HOME/><STREET>S</STREET><LOCALITY>T</LOCALITY></ADR><PARAMS><GROUP>item2</GROUP></PARAMS>"},
-      {".TEL:1", "<PROP><NAME>.TEL</NAME><VALUE>1</VALUE></PROP>"},  // no group before the dot
-      {"a b.TEL:1", "<PROP><NAME>a b.TEL</NAME><VALUE>1</VALUE></PROP>"},  // letters, digits, "-" only
+      {".TEL:1", ""},  // no group before the dot: no vCard name
+      {"a b.TEL:1", ""},  // a group is letters, digits and "-" only
   });
 }
 
@@ -92,6 +92,8 @@ TEST(EncodedDataMendTest, EncodedDataIsKeptWithAllItsLines) {
       // 2.1 data runs over plain lines; its last line "NOTE" is no property.
       {"PHOTO;ENCODING=BASE64;TYPE=JPEG:\r\n/9j/4AAQ\r\nNOTE\r\n\r\nFN:a",
        "<PHOTO><TYPE>image/jpeg</TYPE><BINVAL>/9j/4AAQNOTE</BINVAL></PHOTO><FN>a</FN>"},
+      {"PHOTO;JPEG;B:\r\nAAAA\r\nBBBB\r\n\r\nFN:a",
+       "<PHOTO><TYPE>image/jpeg</TYPE><BINVAL>AAAABBBB</BINVAL></PHOTO><FN>a</FN>"},
       {"PHOTO;JPEG;BASE64:AAAA\r\n ROLE\r\nFN:a",
        "<PHOTO><TYPE>image/jpeg</TYPE><BINVAL>AAAAROLE</BINVAL></PHOTO><FN>a</FN>"},
       {"NOTE;ENCODING=b:aGVsbG8=\r\nFN:a",
