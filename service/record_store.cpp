@@ -1,9 +1,12 @@
 #include "service/record_store.h"
 
+#include <cstdio>
 #include <exception>
+#include <random>
 #include <utility>
 
 #include "vcard/vcard_record_builder.h"
+#include "xml/record_tree.h"
 #include "vcard/vcard_upload_reader.h"
 
 namespace pelorin {
@@ -232,6 +235,54 @@ TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::stri
   outcome.Changed = added.size();
   if (!added.empty()) Changed();
   return outcome;
+}
+
+namespace {
+
+// A version 4 UUID from the system's random source.
+std::string NewUuid() {
+  std::random_device source;
+  unsigned char bytes[16];
+  for (int i = 0; i < 16; i += 4) {
+    const unsigned word = source();
+    for (int j = 0; j < 4; ++j) bytes[i + j] = static_cast<unsigned char>(word >> (8 * j));
+  }
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+  char text[37];
+  std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", bytes[0],
+                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
+                bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+  return std::string("urn:uuid:") + text;
+}
+
+}  // namespace
+
+std::vector<TRecordElement> TRecordStore::OwnCardsWithUids(const std::string& owner, const std::string& id,
+                                                           std::size_t& added) {
+  added = 0;
+  std::vector<TRecordElement> cards;
+  if (kind_ != TStoreKind::Cards || owner.find('"') != std::string::npos || id.find('"') != std::string::npos) {
+    return cards;
+  }
+  const std::string xpath = "/*/*[OWNER=\"" + owner + "\"]" + (id.empty() ? "" : "[ID=\"" + id + "\"]");
+  std::vector<TNodeRef> nodes;
+  for (bool found = dom_.SelectNode(xpath); found; found = dom_.SelectNextNode(xpath)) nodes.push_back(dom_.CurrentNode());
+  for (const TNodeRef node : nodes) {
+    dom_.SetCurrentNode(node);
+    if (!IsCardRecord(dom_)) continue;
+    const bool has_uid = dom_.SelectFirstChild() && dom_.SelectSibling("UID");
+    if (!has_uid) {
+      dom_.SetCurrentNode(node);
+      dom_.AddChild("UID");
+      dom_.SetText(NewUuid());
+      ++added;
+    }
+    dom_.SetCurrentNode(node);
+    if (std::optional<TRecordElement> card = RecordTreeOfCurrent(dom_)) cards.push_back(std::move(*card));
+  }
+  if (added > 0) Changed();
+  return cards;
 }
 
 std::string TRecordStore::NewRecordId() { return NewRecordIdFor(dom_, ids_, RecordClock); }

@@ -18,6 +18,7 @@
 
 #include "service/record_ids.h"
 #include "service/store_kind.h"
+#include "vcard/vcard_record.h"
 #include "xml/quickdom.h"
 #include "xml/xml_fragment.h"
 
@@ -77,6 +78,12 @@ class TRecordStore {
   // Inserts every card of an uploaded vCard text as InsertRecord does, all or
   // none; LastRecordXml is the record text of the reader's last pass.
   TRecordOutcome InsertUpload(std::string_view text, const std::string& owner);
+
+  // The owner's cards (or the one whose ID is `id`, when it is not empty) as
+  // trees, in store order, each with a UID: a card without one gets a random
+  // "urn:uuid:..." stored first, so that it keeps it from then on. `added`
+  // counts those (each a change).
+  std::vector<TRecordElement> OwnCardsWithUids(const std::string& owner, const std::string& id, std::size_t& added);
 
   // An ID that no card of the store carries, from RecordClock.
   std::string NewRecordId();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "service/store_lock.h"
+#include "vcard/vcard_version.h"
 #include "service/timer.h"
 #include "web/http_server.h"
 #include "service/record_ids.h"
@@ -129,6 +130,12 @@ class TPelorinService {
                     const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
   void ServeFileRow(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
   void ServePhotoRow(RequestInfo& req, ResponseInfo& res, const std::string& user) REQUIRES(StoreLock);
+  struct TExportChoice {
+    TvCardVersion Version = TvCardVersion::k40;
+    bool SingleCard = false;
+  };
+  void ExportCardsRow(RequestInfo& req, ResponseInfo& res, const std::string& user, const TExportChoice& choice)
+      REQUIRES(StoreLock);
   void RenderPageRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const std::string& user,
                      const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
   void RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const std::string& user)

@@ -190,6 +190,10 @@ void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const st
   const TRequestRoute route = RouteOf(path);
   if (req.Method == "POST") return RecordCommandsRow(req, res, route, user);
   if (req.Method == "GET" && path == "/pelorin/photo") return ServePhotoRow(req, res, user);
+  // Downloads written from the records by the vCard writer; export.vcf (2.1) is a page.
+  if (req.Method == "GET" && path == "/pelorin/export3.vcf") return ExportCardsRow(req, res, user, {TvCardVersion::k30, false});
+  if (req.Method == "GET" && path == "/pelorin/export4.vcf") return ExportCardsRow(req, res, user, {TvCardVersion::k40, false});
+  if (req.Method == "GET" && path == "/pelorin/card.vcf") return ExportCardsRow(req, res, user, {TvCardVersion::k40, true});
   if (req.Method != "GET") return;  // HEAD: 200 with an empty body
 
   const std::string& ext = route.Extension;

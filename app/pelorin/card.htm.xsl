@@ -48,6 +48,8 @@
     <div class="actions">
       <a class="btn btn-primary" href="edit.htm?ID={$id}">Edit</a>
       <a class="btn btn-danger-outline" href="delete.htm?ID={$id}">Delete</a>
+      <a class="btn" href="card.vcf?ID={$id}" title="This card as vCard 4.0">Download</a>
+      <a class="btn" href="card.vcf?ID={$id}&amp;VERSION=3.0" title="This card as vCard 3.0">vCard 3.0</a>
       <a class="btn btn-link" href="index.htm">Back to the cards</a>
     </div>
 

@@ -1,0 +1,73 @@
+// The user's cards as vCard 3.0 or 4.0 files, all of them or one: written by
+// the vCard writer from the records, every property kept. A card without a UID
+// gets one stored before it goes out, so that programs syncing it later see
+// the same card again.
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "service/vcard_main.h"
+#include "vcard/vcard_writer.h"
+
+namespace pelorin {
+namespace {
+
+// REV for a card that has none: the time of the export, in UTC.
+std::string RevisionNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[20];
+  std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
+  return text;
+}
+
+bool IsCardId(const std::string& id) {
+  if (id.empty() || id.size() > 32) return false;
+  for (const char c : id) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void TPelorinService::ExportCardsRow(RequestInfo& req, ResponseInfo& res, const std::string& user,
+                                     const TExportChoice& choice) {
+  std::string owner = user;
+  for (char& c : owner) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  std::string id;
+  TvCardVersion version = choice.Version;
+  if (choice.SingleCard) {
+    id = FieldValue(req.FormFields, "ID");
+    if (FieldValue(req.FormFields, "VERSION") == "3.0") version = TvCardVersion::k30;
+    if (!IsCardId(id)) {
+      res.SetStatus(404);
+      res.BodyType = "text/plain";
+      res.Body = "No such card.";
+      return;
+    }
+  }
+  std::size_t added = 0;
+  const std::vector<TRecordElement> cards = XMLDom.OwnCardsWithUids(owner, id, added);
+  if (added > 0) SaveTimer.SetEnabled(true);
+  if (choice.SingleCard && cards.empty()) {
+    res.SetStatus(404);
+    res.BodyType = "text/plain";
+    res.Body = "No such card.";
+    return;
+  }
+  const TWriteDefaults defaults{"", RevisionNow()};
+  std::string body;
+  for (const TRecordElement& card : cards) body += WriteVCard(card, version, defaults);
+  res.BodyType = "text/vcard; charset=utf-8";
+  const std::string name = choice.SingleCard ? "card-" + id : std::string("cards");
+  res.AddRawHeader("Content-Disposition: attachment; filename=\"" + name +
+                   (version == TvCardVersion::k30 ? "-3.0" : "-4.0") + ".vcf\"");
+  res.Body = std::move(body);
+}
+
+}  // namespace pelorin
