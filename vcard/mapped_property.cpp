@@ -1,6 +1,7 @@
 #include "vcard/mapped_property.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <array>
 #include <span>
 #include <string>
@@ -41,23 +42,40 @@ bool IsMarker(const TRecordElement& child, TParts parts) {
          std::find(parts.begin(), parts.end(), child.Name) == parts.end();
 }
 
+// `implied`: in 3.0 an ADR or LABEL without types is every kind of address and a
+// TEL without a kind a voice line. A record from a 4.0 card may lack them; they
+// are written out, so that the 3.0 text reads back to what it says and a second
+// export is the same bytes.
 void AddMarkers(TContentLine& line, const TRecordElement& element, TParts parts,
-                TvCardVersion version) {
+                TvCardVersion version, std::initializer_list<std::string_view> implied = {}) {
   TContentParam type{"TYPE", {}};
   for (const TRecordElement& child : element.Children) {
     if (!IsMarker(child, parts)) continue;
     type.Values.push_back(version == TvCardVersion::k30 ? UpperAscii(child.Name)
                                                         : LowerAscii(child.Name));
   }
+  if (version == TvCardVersion::k30 && implied.size() > 0) {
+    // For TEL the implied VOICE stands unless a kind is given; for ADR and LABEL
+    // the four kinds stand unless any type is given.
+    const bool tel = *implied.begin() == "VOICE";
+    static constexpr std::array<std::string_view, 5> kKinds = {"VOICE", "FAX", "VIDEO", "PAGER", "MODEM"};
+    const bool given = std::any_of(type.Values.begin(), type.Values.end(), [&](const std::string& value) {
+      return !tel || std::find(kKinds.begin(), kKinds.end(), value) != kKinds.end();
+    });
+    if (!given) {
+      for (const std::string_view word : implied) type.Values.emplace_back(word);
+    }
+  }
   if (!type.Values.empty()) line.Params.push_back(std::move(type));
 }
 
 // Each part escaped, missing parts empty, joined by ";".
-std::string StructuredValue(const TRecordElement& element, TParts parts) {
+std::string StructuredValue(const TRecordElement& element, TParts parts,
+                            std::string (*escape)(std::string_view) = EscapeText) {
   std::string value;
   for (std::size_t i = 0; i < parts.size(); ++i) {
     if (i > 0) value += ';';
-    value += EscapeText(ChildText(element, parts[i]));
+    value += escape(ChildText(element, parts[i]));
   }
   return value;
 }
@@ -96,15 +114,15 @@ std::string_view ClassWord(const TRecordElement& element) {
 bool FillStructured(TContentLine& line, const TRecordElement& element, TvCardVersion version) {
   const std::string_view name = element.Name;
   if (name == "N") {
-    line.Value = StructuredValue(element, kNameParts);
+    line.Value = StructuredValue(element, kNameParts, EscapeNameComponent);
   } else if (name == "ADR") {
-    AddMarkers(line, element, kAddressParts, version);
+    AddMarkers(line, element, kAddressParts, version, {"INTL", "POSTAL", "PARCEL", "WORK"});
     line.Value = StructuredValue(element, kAddressParts);
   } else if (name == "LABEL") {
-    AddMarkers(line, element, kLinePart, version);
+    AddMarkers(line, element, kLinePart, version, {"INTL", "POSTAL", "PARCEL", "WORK"});
     line.Value = EscapeText(ChildText(element, "LINE"));
   } else if (name == "TEL") {
-    AddMarkers(line, element, kNumberPart, version);
+    AddMarkers(line, element, kNumberPart, version, {"VOICE"});
     line.Value = EscapeText(ChildText(element, "NUMBER"));
   } else if (name == "EMAIL") {
     AddMarkers(line, element, kUserIdPart, version);

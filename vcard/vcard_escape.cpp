@@ -24,13 +24,13 @@ void Walk(std::string_view text, OnBreak on_break, OnChar on_char) {
   }
 }
 
-std::string Escape(std::string_view text, bool separators) {
+std::string Escape(std::string_view text, bool separators, bool commas = true) {
   std::string out;
   out.reserve(text.size());
   Walk(
       text, [&] { out += "\\n"; },
       [&](char c) {
-        if (c == '\\' || (separators && (c == ',' || c == ';'))) out += '\\';
+        if (c == '\\' || (separators && ((commas && c == ',') || c == ';'))) out += '\\';
         out += c;
       });
   return out;
@@ -41,6 +41,8 @@ std::string Escape(std::string_view text, bool separators) {
 std::string EscapeText(std::string_view text) { return Escape(text, true); }
 
 std::string EscapeKeepingSeparators(std::string_view value) { return Escape(value, false); }
+
+std::string EscapeNameComponent(std::string_view text) { return Escape(text, true, false); }
 
 std::string EscapeLineBreaks(std::string_view value) {
   std::string out;

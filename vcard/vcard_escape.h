@@ -15,6 +15,10 @@ namespace pelorin {
 // 4.0 both write it: \\ \n \, \;
 std::string EscapeText(std::string_view text);
 
+// A component of N: its commas are the lists 3.0 and 4.0 allow there ("ing.
+// jr.,M.Sc." is two suffixes), as the reader keeps them, so they stay unescaped.
+std::string EscapeNameComponent(std::string_view text);
+
 // URIs, dates and identifiers: commas and semicolons stay as they are; only
 // \\ and \n are escaped, so that reading the value back gives it unchanged.
 std::string EscapeKeepingSeparators(std::string_view value);
