@@ -1,5 +1,6 @@
 #include "vcard/vcard2xml.h"
 
+#include <cctype>
 #include <string_view>
 
 #include "vcard/quoted_printable.h"
@@ -63,6 +64,24 @@ TCardVersion VersionOfCard(const std::vector<std::string>& lines) {
 
 bool EndsWithSoftBreak(std::string_view text) { return !text.empty() && text.back() == '='; }
 
+// Whether a line starts a property a card commonly holds: a known name or an
+// X- name, with or without a group, then ";" or ":". Some 2.1 writers end a
+// quoted-printable value with a soft break all the same; the line after it is
+// then no continuation ("NOTE:Favor=" then "X-IRMC-LUID:2"), while a value's
+// own continuation rarely starts like that ("Gift: 15.08").
+bool StartsAProperty(std::string_view line) {
+  std::size_t end = 0;
+  while (end < line.size() && (std::isalnum(static_cast<unsigned char>(line[end])) || line[end] == '-' ||
+                               line[end] == '.')) {
+    ++end;
+  }
+  if (end == 0 || end >= line.size() || (line[end] != ':' && line[end] != ';')) return false;
+  std::string_view name = line.substr(0, end);
+  if (const std::size_t dot = name.rfind('.'); dot != std::string_view::npos) name.remove_prefix(dot + 1);
+  const std::string upper = UpperAscii(name);
+  return upper.starts_with("X-") || upper == "END" || upper == "BEGIN" || IndexOfName(upper, PropertyNames) >= 0;
+}
+
 }  // namespace
 
 TvCard2XML::TvCard2XML() = default;
@@ -112,7 +131,7 @@ std::string TvCard2XML::ConvertCard() {
       while (i < count) {
         const std::string& next = CardLines[i];
         const bool soft_break = EndsWithSoftBreak(logical);
-        if (IsCardEnd(next)) break;
+        if (IsCardEnd(next) || (soft_break && StartsAProperty(next))) break;
         if (soft_break || !HasColon(next)) {
           logical += "\r\n";
           logical += soft_break ? std::string_view(next) : TrimLeft(next);

@@ -179,11 +179,12 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
   out += '<';
   out += tag;
   out += '>';
+  // The type of a reference is kept as well: it says what the link points to.
+  const std::string type = MediaType(index, media_type);
+  if (!type.empty()) AppendTextElement(out, "TYPE", type);
   if (!reference.empty()) {
     AppendTextElement(out, "EXTVAL", reference);
   } else {
-    const std::string type = MediaType(index, media_type);
-    if (!type.empty()) AppendTextElement(out, "TYPE", type);
     AppendTextElement(out, "BINVAL", data);
   }
   out += "</";

@@ -121,6 +121,9 @@ TEST(ConvertCardTest, QuotedPrintableJoinsLinesWithoutColon) {
   EXPECT_EQ(Record("<FN>a=b</FN>"), ConvertFirstCard(Card("FN;encoding=quoted-printable:a=3Db")));
   EXPECT_EQ(Record("<PROP><NAME>X-Q</NAME><VALUE>ab</VALUE></PROP><FN>x</FN>"),
             ConvertFirstCard(Card("X-Q;QUOTED-PRINTABLE:a=\r\nb\r\nFN:x")));
+  // A soft break before a line that starts a property ends the value there.
+  EXPECT_EQ(Record("<NOTE>Favor</NOTE><PROP><NAME>X-IRMC-LUID</NAME><VALUE>2</VALUE></PROP>"),
+            ConvertFirstCard(Card("NOTE;ENCODING=QUOTED-PRINTABLE:Favor=\r\nX-IRMC-LUID:2")));
   EXPECT_EQ(Record("<NOTE>\xD0\x9E\xD0\xB1: 15.08.08</NOTE>"),
             ConvertFirstCard(Card("NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=D0=9E=D0=B1=\r\n: 15.08.08")));
 }
