@@ -268,18 +268,21 @@ std::vector<TRecordElement> TRecordStore::OwnCardsWithUids(const std::string& ow
   const std::string xpath = "/*/*[OWNER=\"" + owner + "\"]" + (id.empty() ? "" : "[ID=\"" + id + "\"]");
   std::vector<TNodeRef> nodes;
   for (bool found = dom_.SelectNode(xpath); found; found = dom_.SelectNextNode(xpath)) nodes.push_back(dom_.CurrentNode());
+  cards.reserve(nodes.size());
   for (const TNodeRef node : nodes) {
     dom_.SetCurrentNode(node);
     if (!IsCardRecord(dom_)) continue;
-    const bool has_uid = dom_.SelectFirstChild() && dom_.SelectSibling("UID");
-    if (!has_uid) {
+    std::optional<TRecordElement> card = RecordTreeOfCurrent(dom_);
+    if (!card) continue;
+    if (FindChild(*card, "UID") == nullptr) {
+      const std::string uid = NewUuid();
       dom_.SetCurrentNode(node);
       dom_.AddChild("UID");
-      dom_.SetText(NewUuid());
+      dom_.SetText(uid);
+      card->Children.push_back({"UID", uid, {}});
       ++added;
     }
-    dom_.SetCurrentNode(node);
-    if (std::optional<TRecordElement> card = RecordTreeOfCurrent(dom_)) cards.push_back(std::move(*card));
+    cards.push_back(std::move(*card));
   }
   if (added > 0) Changed();
   return cards;

@@ -42,6 +42,18 @@ std::size_t SequenceLength(std::string_view bytes) {
 }  // namespace
 
 std::string ReplaceInvalidUtf8(std::string_view bytes) {
+  // Almost every text is well-formed already: check first, copy once.
+  std::size_t valid = 0;
+  while (valid < bytes.size()) {
+    if (static_cast<unsigned char>(bytes[valid]) < 0x80) {
+      ++valid;
+      continue;
+    }
+    const std::size_t length = SequenceLength(bytes.substr(valid));
+    if (length == 0) break;
+    valid += length;
+  }
+  if (valid == bytes.size()) return std::string(bytes);
   std::string out;
   out.reserve(bytes.size());
   while (!bytes.empty()) {

@@ -24,7 +24,23 @@ void Walk(std::string_view text, OnBreak on_break, OnChar on_char) {
   }
 }
 
+// Whether a byte needs anything from Escape: a backslash, a separator, a line
+// break or a control byte that is dropped.
+bool NeedsEscape(char c, bool separators, bool commas) {
+  const auto byte = static_cast<unsigned char>(c);
+  return c == '\\' || byte < 0x20 || byte == 0x7F || (separators && (c == ';' || (commas && c == ',')));
+}
+
 std::string Escape(std::string_view text, bool separators, bool commas = true) {
+  // Most values are plain: one scan, one copy.
+  bool plain = true;
+  for (const char c : text) {
+    if (NeedsEscape(c, separators, commas) && c != '\t') {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) return std::string(text);
   std::string out;
   out.reserve(text.size());
   Walk(

@@ -32,10 +32,12 @@ std::string NameOf(const xmlNode* element) {
 TRecordElement TreeOf(const xmlNode* element) {
   TRecordElement tree;
   tree.Name = NameOf(element);
-  bool has_element_child = false;
+  std::size_t element_children = 0;
   for (const xmlNode* child = element->children; child != nullptr; child = child->next) {
-    if (child->type == XML_ELEMENT_NODE) has_element_child = true;
+    if (child->type == XML_ELEMENT_NODE) ++element_children;
   }
+  const bool has_element_child = element_children > 0;
+  tree.Children.reserve(element_children);
   for (const xmlNode* child = element->children; child != nullptr; child = child->next) {
     switch (child->type) {
       case XML_ELEMENT_NODE:
