@@ -149,9 +149,13 @@ std::string TvCard2XML::ConvertCard() {
     const THeaderSplit split = SplitHeader(logical);
     TPropertyLine line = ParsePropertyLine(split.header, version.Version4);
     std::string value = quoted_printable ? DecodeQuotedPrintable(split.value) : std::string(split.value);
-    if (IsBase64Property(line)) {
-      // vCard 2.1 data goes on over plain lines up to the empty line after it.
-      while (i < count && !HasColon(CardLines[i])) value += CardLines[i++];
+    if (IsBase64Property(line) && version.Escapes != TEscapes::kBackslash) {
+      // vCard 2.1 data goes on over plain lines up to the empty line after it
+      // (3.0 and 4.0 fold theirs). A line with continuations of its own is the
+      // next property, its ":" on a later line.
+      while (i < count && !HasColon(CardLines[i]) && !(i + 1 < count && IsFolded(CardLines[i + 1]))) {
+        value += CardLines[i++];
+      }
     }
     std::string charset;
     for (const TParameter& param : line.Params) {
@@ -162,6 +166,7 @@ std::string TvCard2XML::ConvertCard() {
     line.Name = charsets_.Convert(line.Name, charset);
     line.Group = charsets_.Convert(line.Group, charset);
     for (TParameter& param : line.Params) {
+      param.Name = charsets_.Convert(param.Name, charset);
       for (std::string& text : param.Values) text = charsets_.Convert(text, charset);
     }
     if (line.Name.empty()) continue;

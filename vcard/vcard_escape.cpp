@@ -7,7 +7,9 @@ namespace {
 
 bool IsDroppedControl(char c) {
   const auto byte = static_cast<unsigned char>(c);
-  return (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F;
+  // DEL is kept: the reader keeps it in a record, and dropping it here would
+  // make the card read back different.
+  return byte < 0x20 && c != '\t' && c != '\n' && c != '\r';
 }
 
 // Calls on_break once per line break and on_char for every other byte kept.
@@ -28,7 +30,7 @@ void Walk(std::string_view text, OnBreak on_break, OnChar on_char) {
 // break or a control byte that is dropped.
 bool NeedsEscape(char c, bool separators, bool commas) {
   const auto byte = static_cast<unsigned char>(c);
-  return c == '\\' || byte < 0x20 || byte == 0x7F || (separators && (c == ';' || (commas && c == ',')));
+  return c == '\\' || byte < 0x20 || (separators && (c == ';' || (commas && c == ',')));
 }
 
 std::string Escape(std::string_view text, bool separators, bool commas = true) {

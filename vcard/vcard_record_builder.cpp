@@ -118,6 +118,15 @@ void SortParameters(const TPropertyLine& line, bool takes_markers, std::vector<s
   }
 }
 
+// Letters, digits and the few marks media types and type words use; anything
+// else is no type to take a photo's kind from (and is kept as a parameter).
+bool IsMediaToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
+           c == '+' || c == '.' || c == '_';
+  });
+}
+
 // "JPEG", "image/jpeg" or "image/JPEG": the media type of a binary property.
 std::string MediaType(int index, std::string_view written) {
   std::string type = LowerAscii(Trim(written));
@@ -134,14 +143,36 @@ std::string MediaType(int index, std::string_view written) {
 // PHOTO, LOGO, SOUND and KEY: base64 data with its media type, a data: URI of
 // base64, or a reference. False when the value is neither (a 3.0 KEY written as
 // text): then it is kept as a generic property.
-bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::string_view value) {
+// A reference as 3.0 and 4.0 write one: only "\\" and a line break are escaped
+// (its commas and semicolons are the URI's own).
+std::string UnescapedReference(std::string_view text, const TCardVersion& version) {
+  if (version.Escapes != TEscapes::kBackslash) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) {
+      const char next = text[i + 1];
+      if (next == '\\' || next == 'n' || next == 'N') {
+        out += next == '\\' ? '\\' : '\n';
+        ++i;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::string_view value,
+                  const TCardVersion& version) {
   const std::string_view tag = PropertyNames[index];
   std::string media_type;
   std::vector<TParameter> kept;
   bool uri_value = false;
   for (const TParameter& param : line.Params) {
     if (IsEncodingParameter(param)) continue;
-    if ((param.Name == "TYPE" || param.Name == "MEDIATYPE") && media_type.empty() && param.Values.size() == 1) {
+    if ((param.Name == "TYPE" || param.Name == "MEDIATYPE") && media_type.empty() && param.Values.size() == 1 &&
+        IsMediaToken(param.Values.front())) {
       media_type = param.Values.front();
       continue;
     }
@@ -164,18 +195,29 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
     const std::size_t comma = trimmed.find(',');
     const std::string_view head = trimmed.substr(5, comma == std::string_view::npos ? 0 : comma - 5);
     if (comma != std::string_view::npos && head.size() >= 7 && EqualsNoCase(head.substr(head.size() - 7), ";BASE64")) {
-      media_type = std::string(head.substr(0, head.size() - 7));
+      const std::string_view written = head.substr(0, head.size() - 7);
+      if (!written.empty() && IsMediaToken(written)) {
+        media_type = std::string(written);
+      } else if (!written.empty()) {
+        return false;  // a data: URI of an odd type stays whole
+      }
       data = WithoutWhiteSpace(trimmed.substr(comma + 1));
     } else {
-      reference = std::string(trimmed);
+      reference = UnescapedReference(trimmed, version);
     }
   } else if (index != kKey || uri_value || trimmed.find("://") != std::string_view::npos) {
     // A picture or sound that is no data is a reference, whatever its form; a
     // key may be text of its own (3.0), kept whole unless it is a URI.
-    reference = std::string(trimmed);
+    reference = UnescapedReference(trimmed, version);
   } else {
     return false;
   }
+  // Data that is no base64 (a broken card) is kept whole, as written.
+  const bool base64_text = std::all_of(data.begin(), data.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+           c == '=' || c == '-' || c == '_';
+  });
+  if (reference.empty() && !base64_text) return false;
   out += '<';
   out += tag;
   out += '>';
@@ -194,9 +236,29 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
   return true;
 }
 
-// GEO as LAT and LON: "lat;lon" (3.0) or "geo:lat,lon" (4.0). Anything else,
-// such as a geo URI with an uncertainty, is kept whole as a generic property.
+bool GeoPartsOfAnyText(std::string_view value, TEscapes escapes, std::string& parts);
+
+bool IsCoordinate(std::string_view text) {
+  text = Trim(text);
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-'; });
+}
+
+// Two numbers (or nothing) joined by ";", as LAT and LON are written back.
+bool CoordinatePair(const std::string& parts) {
+  const std::size_t semicolon = parts.find(';');
+  return IsCoordinate(std::string_view(parts).substr(0, semicolon)) &&
+         (semicolon == std::string::npos || IsCoordinate(std::string_view(parts).substr(semicolon + 1)));
+}
+
+// GEO as LAT and LON: "lat;lon" (3.0) or "geo:lat,lon" (4.0), numbers both.
+// Anything else, such as a geo URI with an uncertainty, is kept whole as a
+// generic property.
 bool GeoParts(std::string_view value, TEscapes escapes, std::string& parts) {
+  if (!GeoPartsOfAnyText(value, escapes, parts)) return false;
+  return CoordinatePair(parts);
+}
+
+bool GeoPartsOfAnyText(std::string_view value, TEscapes escapes, std::string& parts) {
   std::string_view text = Trim(value);
   if (StartsWithNoCase(text, "GEO:")) {
     text.remove_prefix(4);
@@ -251,7 +313,7 @@ void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::stri
     return AppendGeneric(out, line, value);
   }
   if (IsBinaryProperty(index)) {
-    if (!AppendBinary(out, index, line, value)) AppendGeneric(out, line, value);
+    if (!AppendBinary(out, index, line, value, version)) AppendGeneric(out, line, value);
     return;
   }
   std::vector<std::string> words;

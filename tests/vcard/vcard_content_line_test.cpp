@@ -152,7 +152,8 @@ TEST(ValueEscapeTest, TextEscapesBackslashLineBreaksCommaAndSemicolon) {
       {"l1\rl2", "l1\\nl2"},
       {"\n\n", "\\n\\n"},
       {"tab\there: \"q\"", "tab\there: \"q\""},
-      {"\x01x\x1F\x7F", "x"},  // controls a line cannot hold
+      {"\x01x\x1F", "x"},      // controls a line cannot hold
+      {"x\x7F", "x\x7F"},      // DEL is kept, as the reader keeps it
       {"\\n", "\\\\n"},        // a backslash and an n, not a line break
       {"", ""},
   };

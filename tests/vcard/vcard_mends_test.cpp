@@ -137,6 +137,11 @@ TEST(CharsetMendTest, ValuesBecomeUtf8) {
       {"FN;CHARSET=UTF-8//TRANSLIT:a", "<FN>a</FN>"},
       {"FN;CHARSET=UTF-8:caf\xE9", "<FN>caf\xC3\xA9</FN>"},
       {"FN;CHARSET=ISO-8859-1:a\x01" "b", "<FN>ab</FN>"},
+      // A parameter name of other characters than letters, digits and "-" is no
+      // parameter (found by fuzzing: a bare byte there made the record ill-formed).
+      {"VERSION:4.0\r\nTEL;TYP\xC5=work;X-A=1:1",
+       "<VERSION>4.0</VERSION><TEL><NUMBER>1</NUMBER></TEL><PARAMS><PARAM><NAME>X-A</NAME>"
+       "<VALUE>1</VALUE></PARAM></PARAMS>"},
   });
 }
 

@@ -1,0 +1,56 @@
+// Any vCard text: every card the reader makes of it, written as vCard 3.0 and
+// 4.0 and read again, gives the same record (VERSION aside). Cards the writer
+// must complete (no FN; no N in 3.0) and 4.0 cards written as 3.0 (which read
+// back with the types 3.0 implies) are not compared; everything else must hold.
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vcard/vcard_record.h"
+#include "vcard/vcard_upload_reader.h"
+#include "vcard/vcard_writer.h"
+#include "xml/record_tree.h"
+#include "xml/xml_library.h"
+
+namespace {
+
+using pelorin::TRecordElement;
+
+std::vector<TRecordElement> ReadCards(const std::string& text) {
+  std::vector<TRecordElement> cards;
+  pelorin::TvCardUploadReader reader(text);
+  std::string xml;
+  while (reader.NextPass(xml)) {
+    if (xml.empty()) continue;
+    std::optional<TRecordElement> card = pelorin::RecordTreeFromXml(xml);
+    if (!card) std::abort();  // the reader's records are always well-formed
+    cards.push_back(std::move(*card));
+  }
+  return cards;
+}
+
+TRecordElement WithoutVersion(TRecordElement card) {
+  std::erase_if(card.Children, [](const TRecordElement& e) { return e.Name == "VERSION"; });
+  return card;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  pelorin::InitXmlLibrary();
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  for (const TRecordElement& card : ReadCards(text)) {
+    const bool has_fn = pelorin::FindChild(card, "FN") != nullptr;
+    const bool has_n = pelorin::FindChild(card, "N") != nullptr;
+    const std::string_view source = pelorin::ChildText(card, "VERSION");
+    const bool from_4 = source == "4.0" || source == "4";
+    for (const pelorin::TvCardVersion version : {pelorin::TvCardVersion::k30, pelorin::TvCardVersion::k40}) {
+      if (!has_fn || (version == pelorin::TvCardVersion::k30 && (!has_n || from_4))) continue;
+      const std::vector<TRecordElement> again = ReadCards(pelorin::WriteVCard(card, version, {}));
+      if (again.size() != 1 || WithoutVersion(again[0]) != WithoutVersion(card)) std::abort();
+    }
+  }
+  return 0;
+}
