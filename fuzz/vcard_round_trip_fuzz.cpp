@@ -2,6 +2,7 @@
 // 4.0 and read again, gives the same record (VERSION aside). Cards the writer
 // must complete (no FN; no N in 3.0) and 4.0 cards written as 3.0 (which read
 // back with the types 3.0 implies) are not compared; everything else must hold.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -44,8 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const TRecordElement& card : ReadCards(text)) {
     const bool has_fn = pelorin::FindChild(card, "FN") != nullptr;
     const bool has_n = pelorin::FindChild(card, "N") != nullptr;
-    const std::string_view source = pelorin::ChildText(card, "VERSION");
-    const bool from_4 = source == "4.0" || source == "4";
+    // The reader takes the version from the first VERSION line it finds; a card
+    // with several may differ from the first VERSION element, so any 4.0 counts.
+    const bool from_4 = std::any_of(card.Children.begin(), card.Children.end(), [](const TRecordElement& e) {
+      return e.Name == "VERSION" && (e.Text == "4.0" || e.Text == "4");
+    });
     for (const pelorin::TvCardVersion version : {pelorin::TvCardVersion::k30, pelorin::TvCardVersion::k40}) {
       if (!has_fn || (version == pelorin::TvCardVersion::k30 && (!has_n || from_4))) continue;
       const std::vector<TRecordElement> again = ReadCards(pelorin::WriteVCard(card, version, {}));

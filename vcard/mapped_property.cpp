@@ -135,7 +135,9 @@ bool FillStructured(TContentLine& line, const TRecordElement& element, TvCardVer
     line.Value = EscapeText(ClassWord(element));
   } else if (name == "GEO") {
     const std::string_view lat = ChildText(element, "LAT"), lon = ChildText(element, "LON");
-    if (lat.empty() && lon.empty()) return false;
+    // A GEO of empty coordinates is written too (the reader keeps one); one
+    // without any has nothing to say.
+    if (FindChild(element, "LAT") == nullptr && FindChild(element, "LON") == nullptr) return false;
     line.Value = version == TvCardVersion::k30
                      ? EscapeText(lat) + ';' + EscapeText(lon)
                      : "geo:" + EscapeKeepingSeparators(lat) + ',' + EscapeKeepingSeparators(lon);

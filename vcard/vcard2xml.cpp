@@ -62,6 +62,16 @@ TCardVersion VersionOfCard(const std::vector<std::string>& lines) {
   return card;
 }
 
+bool IsQuotedPrintable(const TPropertyLine& line) {
+  for (const TParameter& param : line.Params) {
+    if (param.Name != "ENCODING" && param.Name != "TYPE") continue;
+    for (const std::string& value : param.Values) {
+      if (EqualsNoCase(value, "QUOTED-PRINTABLE")) return true;
+    }
+  }
+  return false;
+}
+
 bool EndsWithSoftBreak(std::string_view text) { return !text.empty() && text.back() == '='; }
 
 // Whether a line starts a property a card commonly holds: a known name or an
@@ -123,7 +133,9 @@ std::string TvCard2XML::ConvertCard() {
     }
     logical.assign(CardLines[i++]);
     const THeaderSplit first = SplitHeader(logical);
-    const bool quoted_printable = first.has_colon && ContainsNoCase(first.header, "QUOTED-PRINTABLE");
+    // Quoted-printable only when a parameter says so (ENCODING=, or the bare 2.1
+    // word), not when the words appear in some other parameter's value.
+    const bool quoted_printable = first.has_colon && IsQuotedPrintable(ParsePropertyLine(first.header, false));
     if (quoted_printable) {
       // After a soft break ("=" at the end) the next line is data as it stands,
       // ":" or blanks in front included; writers that forget the "=" still go on

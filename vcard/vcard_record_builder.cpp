@@ -80,7 +80,7 @@ void AppendGeneric(std::string& out, const TPropertyLine& line, std::string_view
   for (const TParameter& param : line.Params) {
     // The encoding of binary data is part of its meaning; a character set or
     // quoted-printable was spent on decoding.
-    if (IsEncodingParameter(param) && !(base64 && param.Name == "ENCODING")) continue;
+    if (IsEncodingParameter(param) && !(base64 && IsBase64Parameter(param))) continue;
     AppendParam(out, param);
   }
   AppendTextElement(out, "VALUE", base64 ? WithoutWhiteSpace(value) : GenericValue(value));
@@ -169,11 +169,13 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
   std::string media_type;
   std::vector<TParameter> kept;
   bool uri_value = false;
+  const TParameter* media_param = nullptr;  // the parameter the type came from
   for (const TParameter& param : line.Params) {
     if (IsEncodingParameter(param)) continue;
     if ((param.Name == "TYPE" || param.Name == "MEDIATYPE") && media_type.empty() && param.Values.size() == 1 &&
         IsMediaToken(param.Values.front())) {
       media_type = param.Values.front();
+      media_param = &param;
       continue;
     }
     if (param.Name == "VALUE" && param.Values.size() == 1) {
@@ -197,6 +199,8 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
     if (comma != std::string_view::npos && head.size() >= 7 && EqualsNoCase(head.substr(head.size() - 7), ";BASE64")) {
       const std::string_view written = head.substr(0, head.size() - 7);
       if (!written.empty() && IsMediaToken(written)) {
+        // The URI names the type; a TYPE parameter beside it says something else.
+        if (media_param != nullptr) kept.push_back(*media_param);
         media_type = std::string(written);
       } else if (!written.empty()) {
         return false;  // a data: URI of an odd type stays whole
@@ -291,13 +295,14 @@ bool IsEncodingParameter(const TParameter& param) {
   return word == "QUOTED-PRINTABLE" || word == "BASE64" || word == "B" || word == "8BIT" || word == "7BIT";
 }
 
+bool IsBase64Parameter(const TParameter& param) {
+  if (param.Values.size() != 1) return false;
+  const std::string word = UpperAscii(param.Values.front());
+  return (param.Name == "ENCODING" || param.Name == "TYPE") && (word == "B" || word == "BASE64");
+}
+
 bool IsBase64Property(const TPropertyLine& line) {
-  return std::any_of(line.Params.begin(), line.Params.end(), [](const TParameter& param) {
-    if (param.Values.size() != 1) return false;
-    const std::string word = UpperAscii(param.Values.front());
-    return (param.Name == "ENCODING" && (word == "B" || word == "BASE64")) ||
-           (param.Name == "TYPE" && (word == "BASE64" || word == "B"));
-  });
+  return std::any_of(line.Params.begin(), line.Params.end(), IsBase64Parameter);
 }
 
 void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::string_view value,
@@ -336,7 +341,9 @@ void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::stri
     return;
   }
   AppendProperty(out, index, words, value, version.Escapes, !version.Version4);
-  AppendParams(out, line.Group, kept);
+  // VERSION says how the card was written; every export writes its own, so
+  // a group or parameters of it would have nowhere to go.
+  if (index != kPropertyVersion) AppendParams(out, line.Group, kept);
 }
 
 }  // namespace pelorin

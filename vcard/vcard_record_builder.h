@@ -33,6 +33,8 @@ void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::stri
 // Whether a parameter only said how the value was encoded (CHARSET, ENCODING,
 // a bare 2.1 QUOTED-PRINTABLE or BASE64): spent by decoding, not kept.
 bool IsEncodingParameter(const TParameter& param);
+// Whether a parameter says base64 (ENCODING=b, ENCODING=BASE64, a bare BASE64 or B).
+bool IsBase64Parameter(const TParameter& param);
 // Whether the property's value is base64 data (ENCODING=b or BASE64).
 bool IsBase64Property(const TPropertyLine& line);
 

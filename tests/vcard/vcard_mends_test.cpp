@@ -191,7 +191,7 @@ TEST(EscapeMendTest, Version3And4UndoBackslashEscapesAfterTheSplit) {
        "</ADR>"},
       // 4.0 implies no types: no VOICE for a TEL without any.
       {"item1.VERSION:4\r\nTEL:a\\,b",
-       "<VERSION>4</VERSION><PARAMS><GROUP>item1</GROUP></PARAMS><TEL><NUMBER>a,b</NUMBER></TEL>"},
+       "<VERSION>4</VERSION><TEL><NUMBER>a,b</NUMBER></TEL>"},  // VERSION keeps no group: exports write their own
   });
   // A 2.1 card escapes only ";" in a structured value ("Mr." stays the prefix);
   // its other backslashes are text.
