@@ -53,7 +53,34 @@ function pelorinAddRow(cls) {
   last.parentNode.insertBefore(copy, last.nextSibling);
   return false;
 }
+// A photo chosen in the form is read first (FileReader is asynchronous); the
+// card is then built with it and the form sent.
+function pelorinReadPhoto(form, command) {
+  var file = document.getElementById('photo-file');
+  if (!file || !file.files || !file.files.length || form.pelorinPhoto !== undefined) return true;
+  var chosen = file.files[0];
+  var error = document.getElementById('photo-error');
+  if (chosen.type !== 'image/jpeg' && chosen.type !== 'image/png') {
+    error.textContent = 'The photo must be a JPEG or PNG picture.';
+    return false;
+  }
+  if (chosen.size > 1048576) {
+    error.textContent = 'The photo is larger than 1 MB.';
+    return false;
+  }
+  var reader = new FileReader();
+  reader.onload = function () {
+    var url = String(reader.result);
+    form.pelorinPhoto = '<PHOTO><TYPE>' + chosen.type + '</TYPE><BINVAL>' + url.substring(url.indexOf(',') + 1) +
+        '</BINVAL></PHOTO>';
+    if (pelorinSaveCard(form, command)) form.submit();
+  };
+  reader.onerror = function () { error.textContent = 'The photo could not be read.'; };
+  reader.readAsDataURL(chosen);
+  return false;
+}
 function pelorinSaveCard(form, command) {
+  if (!pelorinReadPhoto(form, command)) return false;
   var parts = ['PREFIX', 'GIVEN', 'MIDDLE', 'FAMILY', 'SUFFIX'];
   var name = {};
   var n = '';
@@ -136,6 +163,13 @@ function pelorinSaveCard(form, command) {
     for (var w = 0; w < keywords.length; w++) xml += pelorinElement('KEYWORD', keywords[w]);
     xml += '</CATEGORIES>';
   }
+  // The photo: a new one, the one the card had (with its parameters), or none.
+  var removed = document.getElementById('photo-remove');
+  if (form.pelorinPhoto) {
+    xml += form.pelorinPhoto;
+  } else if (!(removed && removed.checked)) {
+    xml += pelorinAscii(pelorinValue('card-photo'));
+  }
   xml += pelorinAscii(pelorinValue('card-keep'));
   var id = pelorinValue('card-id');
   if (id) xml += pelorinElement('ID', id);
@@ -163,6 +197,12 @@ function pelorinSaveCard(form, command) {
         <input type="hidden" name="XML" value=""/>
         <input type="hidden" name="Redirect" value="{$redirect}"/>
         <input type="hidden" id="card-id" value="{$card/ID[1]}"/>
+        <input type="hidden" id="card-photo">
+          <xsl:attribute name="value">
+            <xsl:apply-templates mode="serialize"
+                select="$card/PHOTO[1] | $card/PHOTO[1]/following-sibling::*[1][self::PARAMS]"/>
+          </xsl:attribute>
+        </input>
         <input type="hidden" id="card-keep">
           <xsl:attribute name="value">
             <!-- A PARAMS belongs to the element before it: it goes with a kept
@@ -173,7 +213,8 @@ function pelorinSaveCard(form, command) {
                 or (self::N and not(preceding-sibling::N)) or (self::FN and not(preceding-sibling::FN))
                 or (self::BDAY and not(preceding-sibling::BDAY)) or (self::ORG and not(preceding-sibling::ORG))
                 or (self::TITLE and not(preceding-sibling::TITLE)) or (self::ROLE and not(preceding-sibling::ROLE))
-                or (self::URL and not(preceding-sibling::URL)) or (self::NOTE and not(preceding-sibling::NOTE))]"/>
+                or (self::URL and not(preceding-sibling::URL)) or (self::NOTE and not(preceding-sibling::NOTE))
+                or (self::PHOTO and not(preceding-sibling::PHOTO))]"/>
             <xsl:apply-templates mode="serialize" select="$card/*[count(. | $edited) != count($edited)
                 and not(self::PARAMS and count(preceding-sibling::*[1] | $edited) = count($edited))]"/>
           </xsl:attribute>
@@ -328,6 +369,27 @@ function pelorinSaveCard(form, command) {
             <label for="note">Note</label>
             <textarea id="note" rows="4" cols="40"><xsl:value-of select="$card/NOTE[1]"/></textarea>
           </div>
+        </div>
+      </fieldset>
+
+      <fieldset>
+        <legend>Photo</legend>
+        <xsl:if test="$card/PHOTO[1]/BINVAL">
+          <p><img class="card-photo" src="photo?ID={$card/ID[1]}" alt="The card's photo"/></p>
+          <div class="field">
+            <label><input type="checkbox" id="photo-remove"/> Remove the photo</label>
+          </div>
+        </xsl:if>
+        <div class="field wide">
+          <label for="photo-file">
+            <xsl:choose>
+              <xsl:when test="$card/PHOTO">Replace the photo</xsl:when>
+              <xsl:otherwise>Add a photo</xsl:otherwise>
+            </xsl:choose>
+            <xsl:text> (JPEG or PNG, up to 1 MB)</xsl:text>
+          </label>
+          <input type="file" id="photo-file" accept="image/jpeg,image/png"/>
+          <p class="hint error" id="photo-error" role="alert"/>
         </div>
       </fieldset>
 

@@ -132,6 +132,40 @@ describe('Pelorin pages in Chromium', { timeout: 120000 }, () => {
     AssertNoDialogs(admin);
   });
 
+  test('a photo added in the edit form shows on the card page, and removing it takes it away', async () => {
+    const page = await OpenCardList(admin);
+    const id = await CardIdOf(page, 'Øvergård, Ingrid');
+    // A 2 × 2 PNG, made here so that the test carries no picture file.
+    const png = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAIAAAD91JpzAAAAEElEQVR4nGP4z8AARAwQCgAf7gP9i18U1AAAAABJRU5ErkJggg==', 'base64');
+    await page.goto(`/pelorin/edit.htm?ID=${id}`);
+    await page.setInputFiles('#photo-file', { name: 'ingrid.png', mimeType: 'image/png', buffer: png });
+    await page.getByRole('button', { name: 'Save' }).click();
+    await page.waitForURL(`**/pelorin/card.htm?ID=${id}`);
+    const photo = page.locator('img.card-photo');
+    await photo.waitFor();
+    assert.equal(await photo.evaluate((img) => img.complete && img.naturalWidth), 2, 'the photo did not load');
+    const served = await admin.request.get(`/pelorin/photo?ID=${id}`);
+    assert.equal(served.headers()['content-type'], 'image/png');
+    assert.deepEqual(Buffer.from(await served.body()), png);
+    const details = await CardDetails(page);
+    assert.equal(details.filter((row) => row.startsWith('Phone:')).length, 2, details.join('\n'));
+
+    // A picture that is not JPEG or PNG is refused in the form, before anything is sent.
+    await page.goto(`/pelorin/edit.htm?ID=${id}`);
+    await page.setInputFiles('#photo-file', { name: 'note.txt', mimeType: 'text/plain', buffer: Buffer.from('hi') });
+    await page.getByRole('button', { name: 'Save' }).click();
+    assert.equal(await page.locator('#photo-error').textContent(), 'The photo must be a JPEG or PNG picture.');
+    assert.ok(page.url().includes('/pelorin/edit.htm'), page.url());
+
+    await page.goto(`/pelorin/edit.htm?ID=${id}`);
+    await page.check('#photo-remove');
+    await page.getByRole('button', { name: 'Save' }).click();
+    await page.waitForURL(`**/pelorin/card.htm?ID=${id}`);
+    assert.equal(await page.locator('img.card-photo').count(), 0);
+    assert.equal((await admin.request.get(`/pelorin/photo?ID=${id}`)).status(), 404);
+    AssertNoDialogs(admin);
+  });
+
   test('the search box finds the card without regard to case and hides the others', async () => {
     await InsertCard(admin, { fn: 'Tomás Herrera', family: 'Herrera', given: 'Tomás', org: 'Lumen Opticians',
       tels: [['+34 91 555 0142', 'WORK', 'VOICE']], emails: ['tomas@lumen.example'] });
