@@ -79,6 +79,19 @@ function pelorinReadPhoto(form, command) {
   reader.readAsDataURL(chosen);
   return false;
 }
+// The group and parameters the card had for an element the form writes anew.
+function pelorinParams(id) { return pelorinAscii(pelorinValue('params-' + id)); }
+// A PREF=n kept there goes when the row is no longer marked preferred, or the
+// parameter would bring the mark back.
+function pelorinRowParams(row, markers) {
+  var field = row.querySelector('input.row-params');
+  var params = field ? pelorinAscii(field.value) : '';
+  if (markers.indexOf('<PREF/>') < 0) {
+    params = params.replace(/<PARAM><NAME>PREF<\/NAME>(<VALUE>[^<]*<\/VALUE>)*<\/PARAM>/g, '');
+    if (params === '<PARAMS></PARAMS>') params = '';
+  }
+  return params;
+}
 function pelorinSaveCard(form, command) {
   if (!pelorinReadPhoto(form, command)) return false;
   var parts = ['PREFIX', 'GIVEN', 'MIDDLE', 'FAMILY', 'SUFFIX'];
@@ -105,21 +118,21 @@ function pelorinSaveCard(form, command) {
     return false;
   }
   var xml = '<vCard>';
-  if (n) xml += '<N>' + n + '</N>';
-  xml += pelorinElement('FN', fn);
+  if (n) xml += '<N>' + n + '</N>' + pelorinParams('n');
+  xml += pelorinElement('FN', fn) + pelorinParams('fn');
   var nicknames = pelorinList(pelorinValue('nickname'));
   for (var a = 0; a < nicknames.length; a++) xml += pelorinElement('NICKNAME', nicknames[a]);
   var bday = pelorinTrimmed('bday');
-  if (bday) xml += pelorinElement('BDAY', bday);
+  if (bday) xml += pelorinElement('BDAY', bday) + pelorinParams('bday');
   if (orgName || units.length) {
     xml += '<ORG>' + pelorinElement('ORGNAME', orgName);
     for (var b = 0; b < units.length; b++) xml += pelorinElement('ORGUNIT', units[b]);
-    xml += '</ORG>';
+    xml += '</ORG>' + pelorinParams('org');
   }
   var title = pelorinTrimmed('title');
-  if (title) xml += pelorinElement('TITLE', title);
+  if (title) xml += pelorinElement('TITLE', title) + pelorinParams('title');
   var role = pelorinTrimmed('role');
-  if (role) xml += pelorinElement('ROLE', role);
+  if (role) xml += pelorinElement('ROLE', role) + pelorinParams('role');
 
   var tels = form.querySelectorAll('.tel-row');
   for (var t = 0; t < tels.length; t++) {
@@ -128,7 +141,7 @@ function pelorinSaveCard(form, command) {
     var telMarkers = pelorinMarkers(tels[t], 'tel-type', 'tel-other');
     // A number of no particular kind is a voice line, as in vCard itself.
     if (!/<(VOICE|FAX|VIDEO|PAGER|MODEM)\/>/.test(telMarkers)) telMarkers += '<VOICE/>';
-    xml += '<TEL>' + pelorinElement('NUMBER', number) + telMarkers + '</TEL>';
+    xml += '<TEL>' + pelorinElement('NUMBER', number) + telMarkers + '</TEL>' + pelorinRowParams(tels[t], telMarkers);
   }
   var mails = form.querySelectorAll('.email-row');
   for (var m = 0; m < mails.length; m++) {
@@ -137,7 +150,8 @@ function pelorinSaveCard(form, command) {
     var pref = mails[m].querySelector('input.email-pref');
     var kind = mails[m].querySelector('select.email-type');
     xml += '<EMAIL>' + pelorinElement('USERID', address) + (pref && pref.checked ? '<PREF/>' : '') +
-        (kind && kind.value ? pelorinMarker(kind.value) : '') + '</EMAIL>';
+        (kind && kind.value ? pelorinMarker(kind.value) : '') + '</EMAIL>' +
+        pelorinRowParams(mails[m], pref && pref.checked ? '<PREF/>' : '');
   }
   var adrParts = ['POBOX', 'EXTADR', 'STREET', 'LOCALITY', 'REGION', 'PCODE', 'CTRY'];
   var adrs = form.querySelectorAll('.adr-row');
@@ -151,12 +165,12 @@ function pelorinSaveCard(form, command) {
     var adrMarkers = pelorinMarkers(adrs[r], 'adr-type', 'adr-other');
     // An address without a type gets the types vCard gives it by default.
     if (!adrMarkers) adrMarkers = '<INTL/><POSTAL/><PARCEL/><WORK/>';
-    xml += '<ADR>' + adrMarkers + components + '</ADR>';
+    xml += '<ADR>' + adrMarkers + components + '</ADR>' + pelorinRowParams(adrs[r], adrMarkers);
   }
   var url = pelorinTrimmed('url');
-  if (url) xml += pelorinElement('URL', url);
+  if (url) xml += pelorinElement('URL', url) + pelorinParams('url');
   var note = pelorinValue('note').replace(/\r\n?/g, '\n');
-  if (/\S/.test(note)) xml += pelorinElement('NOTE', note);
+  if (/\S/.test(note)) xml += pelorinElement('NOTE', note) + pelorinParams('note');
   var keywords = pelorinList(pelorinValue('categories'));
   if (keywords.length) {
     xml += '<CATEGORIES>';
@@ -203,6 +217,14 @@ function pelorinSaveCard(form, command) {
                 select="$card/PHOTO[1] | $card/PHOTO[1]/following-sibling::*[1][self::PARAMS]"/>
           </xsl:attribute>
         </input>
+        <xsl:for-each select="$card/N[1] | $card/FN[1] | $card/BDAY[1] | $card/ORG[1] | $card/TITLE[1] | $card/ROLE[1]
+                              | $card/URL[1] | $card/NOTE[1]">
+          <input type="hidden" id="params-{translate(local-name(), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')}">
+            <xsl:attribute name="value">
+              <xsl:apply-templates mode="serialize" select="following-sibling::*[1][self::PARAMS]"/>
+            </xsl:attribute>
+          </input>
+        </xsl:for-each>
         <input type="hidden" id="card-keep">
           <xsl:attribute name="value">
             <!-- A PARAMS belongs to the element before it: it goes with a kept
@@ -482,6 +504,12 @@ function pelorinSaveCard(form, command) {
   <xsl:template name="tel-row">
     <xsl:param name="tel" select="/.."/>
     <div class="row tel-row">
+      <!-- The group and parameters of this phone, written back after it. -->
+      <input type="hidden" class="row-params">
+        <xsl:attribute name="value">
+          <xsl:apply-templates mode="serialize" select="$tel/following-sibling::*[1][self::PARAMS]"/>
+        </xsl:attribute>
+      </input>
       <input type="tel" class="tel-number" value="{$tel/NUMBER}" aria-label="Phone number" placeholder="Phone number"/>
       <div class="checks">
         <xsl:call-template name="type-boxes">
@@ -502,6 +530,12 @@ function pelorinSaveCard(form, command) {
     <xsl:param name="email" select="/.."/>
     <xsl:variable name="kind" select="local-name($email/*[not(node())][not(self::PREF)][1])"/>
     <div class="row email-row">
+      <!-- The group and parameters of this address, written back after it. -->
+      <input type="hidden" class="row-params">
+        <xsl:attribute name="value">
+          <xsl:apply-templates mode="serialize" select="$email/following-sibling::*[1][self::PARAMS]"/>
+        </xsl:attribute>
+      </input>
       <input type="email" class="email-address" value="{$email/USERID}" aria-label="E-mail address" placeholder="E-mail address"/>
       <div class="checks">
         <label class="check">
@@ -554,6 +588,12 @@ function pelorinSaveCard(form, command) {
   <xsl:template name="adr-row">
     <xsl:param name="adr" select="/.."/>
     <div class="row adr-row">
+      <!-- The group and parameters of this address, written back after it. -->
+      <input type="hidden" class="row-params">
+        <xsl:attribute name="value">
+          <xsl:apply-templates mode="serialize" select="$adr/following-sibling::*[1][self::PARAMS]"/>
+        </xsl:attribute>
+      </input>
       <div class="checks">
         <xsl:call-template name="type-boxes">
           <xsl:with-param name="types" select="$adr-types"/>

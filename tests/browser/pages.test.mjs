@@ -132,6 +132,41 @@ describe('Pelorin pages in Chromium', { timeout: 120000 }, () => {
     AssertNoDialogs(admin);
   });
 
+  test('editing a card keeps the groups and parameters of the fields the form shows', async () => {
+    const xml = '<vCard><N><FAMILY>Lindqvist</FAMILY><GIVEN>Maja</GIVEN></N><FN>Maja Lindqvist</FN>' +
+        '<PARAMS><PARAM><NAME>LANGUAGE</NAME><VALUE>sv</VALUE></PARAM></PARAMS>' +
+        '<TEL><NUMBER>+46 8 123 45</NUMBER><PREF/><CELL/><VOICE/></TEL>' +
+        '<PARAMS><GROUP>item1</GROUP><PARAM><NAME>PREF</NAME><VALUE>1</VALUE></PARAM></PARAMS>' +
+        '<PROP><NAME>X-ABLabel</NAME><GROUP>item1</GROUP><VALUE>mobil</VALUE></PROP></vCard>';
+    const posted = await admin.request.post('/pelorin/index.htm',
+        { form: { Command: 'insert', XML: xml, Redirect: 'index.htm' }, maxRedirects: 0 });
+    assert.equal(posted.status(), 302);
+    const page = await OpenCardList(admin);
+    const id = await CardIdOf(page, 'Lindqvist, Maja');
+    await page.goto(`/pelorin/edit.htm?ID=${id}`);
+    await page.fill('#title', 'Editor');
+    await page.getByRole('button', { name: 'Save' }).click();
+    await page.waitForURL(`**/pelorin/card.htm?ID=${id}`);
+    const card = await (await admin.request.get(`/pelorin/card.vcf?ID=${id}`)).text();
+    assert.match(card, /\r\nFN;LANGUAGE=sv:Maja Lindqvist\r\n/);
+    assert.match(card, /\r\nitem1\.TEL;PREF=1;TYPE=cell,voice:\+46 8 123 45\r\n/);
+    assert.match(card, /\r\nitem1\.X-ABLabel:mobil\r\n/);
+    assert.match(card, /\r\nTITLE:Editor\r\n/);
+
+    // Unmarking the phone as preferred takes its PREF=1 away as well.
+    await page.goto(`/pelorin/edit.htm?ID=${id}`);
+    await page.locator('.tel-row').first().locator('input.tel-type[value="PREF"]').uncheck();
+    await page.getByRole('button', { name: 'Save' }).click();
+    await page.waitForURL(`**/pelorin/card.htm?ID=${id}`);
+    const again = await (await admin.request.get(`/pelorin/card.vcf?ID=${id}`)).text();
+    assert.match(again, /\r\nitem1\.TEL;TYPE=cell,voice:\+46 8 123 45\r\n/);
+    // The card goes again: the tests after this one count the admin's cards.
+    const removed = await admin.request.post('/pelorin/index.htm',
+        { form: { Command: 'delete', xPath: `/*/vCard[ID="${id}"]`, Redirect: 'index.htm' }, maxRedirects: 0 });
+    assert.equal(removed.status(), 302);
+    AssertNoDialogs(admin);
+  });
+
   test('a photo added in the edit form shows on the card page, and removing it takes it away', async () => {
     const page = await OpenCardList(admin);
     const id = await CardIdOf(page, 'Øvergård, Ingrid');
