@@ -4,6 +4,8 @@
 #define PELORIN_TESTS_FORM_ENCODE_H_
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace pelorin::testing {
 
@@ -22,6 +24,16 @@ inline std::string FormEncode(const std::string& text) {
     }
   }
   return out;
+}
+
+// A whole form body: name=value pairs, encoded, joined by "&".
+inline std::string FormBody(const std::vector<std::pair<std::string, std::string>>& fields) {
+  std::string body;
+  for (const auto& [name, value] : fields) {
+    if (!body.empty()) body += '&';
+    body += FormEncode(name) + "=" + FormEncode(value);
+  }
+  return body;
 }
 
 }  // namespace pelorin::testing

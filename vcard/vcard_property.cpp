@@ -133,10 +133,7 @@ TPropertyLine ParsePropertyLine(std::string_view header, bool caret_escapes) {
       param.Name = UpperAscii(Trim(parameter.substr(0, equals)));
       values = parameter.substr(equals + 1);
       // A name of other characters is no parameter, and no writer could give it back.
-      const bool named = !param.Name.empty() && std::all_of(param.Name.begin(), param.Name.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-      });
-      if (!named) return;
+      if (!IsVcardName(param.Name)) return;
     }
     // TYPE="work,voice" is a list even in quotes (vCard 4.0); elsewhere a quoted
     // comma is part of the value (LABEL="a, b").
@@ -149,6 +146,8 @@ TPropertyLine ParsePropertyLine(std::string_view header, bool caret_escapes) {
   });
   return line;
 }
+
+bool IsVcardName(std::string_view name) { return !name.empty() && std::all_of(name.begin(), name.end(), IsGroupChar); }
 
 THeaderSplit SplitHeader(std::string_view line) {
   const std::size_t colon = line.find(':');

@@ -33,6 +33,10 @@ struct TPropertyHeader {
 // and so are the encoding words (QUOTED-PRINTABLE, BASE64).
 TPropertyHeader ParseHeader(std::string_view header);
 
+// Letters, digits and "-": the names vCard gives groups, properties and
+// parameters.
+bool IsVcardName(std::string_view name);
+
 // The name of a header without its group, as written.
 std::string_view PropertyNameOf(std::string_view header);
 

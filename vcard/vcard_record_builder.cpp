@@ -13,14 +13,6 @@ constexpr int kNickname = 2, kPhoto = 3, kGeo = 11, kLogo = 14, kAgent = 15, kSo
 
 bool IsBinaryProperty(int index) { return index == kPhoto || index == kLogo || index == kSound || index == kKey; }
 
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 void AppendTextElement(std::string& out, std::string_view tag, std::string_view text) {
   out += '<';
   out += tag;
@@ -240,49 +232,32 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
   return true;
 }
 
-bool GeoPartsOfAnyText(std::string_view value, TEscapes escapes, std::string& parts);
-
 bool IsCoordinate(std::string_view text) {
   text = Trim(text);
   return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-'; });
 }
 
-// Two numbers (or nothing) joined by ";", as LAT and LON are written back.
-bool CoordinatePair(const std::string& parts) {
+// GEO as LAT and LON joined by ";": "lat;lon" (3.0), "lat,lon" (older writers)
+// or "geo:lat,lon" (4.0), two numbers (or nothing). Anything else, such as a
+// geo URI with an uncertainty, is kept whole as a generic property.
+bool GeoParts(std::string_view value, TEscapes escapes, std::string& parts) {
+  std::string_view text = Trim(value);
+  const bool uri = StartsWithNoCase(text, "GEO:");
+  if (uri) text.remove_prefix(4);
+  std::string_view rest = text;
+  FetchToken(rest, ';', escapes);
+  const std::size_t comma = text.find(',');
+  const bool one_comma = comma != std::string_view::npos && text.find_first_of(";,", comma + 1) == std::string_view::npos;
+  if (one_comma && text.find(';') == std::string_view::npos) {
+    parts = std::string(text.substr(0, comma)) + ";" + std::string(text.substr(comma + 1));
+  } else if (!uri && rest.find(';') == std::string_view::npos) {
+    parts = std::string(text);
+  } else {
+    return false;
+  }
   const std::size_t semicolon = parts.find(';');
   return IsCoordinate(std::string_view(parts).substr(0, semicolon)) &&
          (semicolon == std::string::npos || IsCoordinate(std::string_view(parts).substr(semicolon + 1)));
-}
-
-// GEO as LAT and LON: "lat;lon" (3.0) or "geo:lat,lon" (4.0), numbers both.
-// Anything else, such as a geo URI with an uncertainty, is kept whole as a
-// generic property.
-bool GeoParts(std::string_view value, TEscapes escapes, std::string& parts) {
-  if (!GeoPartsOfAnyText(value, escapes, parts)) return false;
-  return CoordinatePair(parts);
-}
-
-bool GeoPartsOfAnyText(std::string_view value, TEscapes escapes, std::string& parts) {
-  std::string_view text = Trim(value);
-  if (StartsWithNoCase(text, "GEO:")) {
-    text.remove_prefix(4);
-    const std::size_t comma = text.find(',');
-    if (comma == std::string_view::npos || text.find_first_of(";,", comma + 1) != std::string_view::npos) return false;
-    parts = std::string(text.substr(0, comma)) + ";" + std::string(text.substr(comma + 1));
-    return true;
-  }
-  std::string_view rest = text;
-  FetchToken(rest, ';', escapes);
-  if (rest.find(';') != std::string_view::npos) return false;
-  // "lat,lon" as older writers put it is the same two numbers.
-  const std::size_t comma = text.find(',');
-  if (text.find(';') == std::string_view::npos && comma != std::string_view::npos &&
-      text.find(',', comma + 1) == std::string_view::npos) {
-    parts = std::string(text.substr(0, comma)) + ";" + std::string(text.substr(comma + 1));
-    return true;
-  }
-  parts = std::string(text);
-  return true;
 }
 
 }  // namespace
@@ -309,10 +284,7 @@ void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::stri
                           const TCardVersion& version) {
   // A line whose name is no vCard name (a comment, a name with blanks) is no
   // property, and no writer could give it back; BEGIN and END are framing.
-  const bool named = !line.Name.empty() && std::all_of(line.Name.begin(), line.Name.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-  });
-  if (!named || EqualsNoCase(line.Name, "BEGIN") || EqualsNoCase(line.Name, "END")) return;
+  if (!IsVcardName(line.Name) || EqualsNoCase(line.Name, "BEGIN") || EqualsNoCase(line.Name, "END")) return;
   const int index = IndexOfName(UpperAscii(line.Name), PropertyNames);
   if (index < 0 || index == kAgent || (index != kKey && IsBase64Property(line) && !IsBinaryProperty(index))) {
     return AppendGeneric(out, line, value);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "service/vcard_main.h"
+#include "web/card_request.h"
 
 namespace pelorin {
 namespace {
@@ -13,14 +14,6 @@ namespace {
 // served as a page of this site.
 constexpr std::array<std::string_view, 5> kImageTypes = {"image/jpeg", "image/png", "image/gif", "image/webp",
                                                          "image/bmp"};
-
-bool IsCardId(std::string_view id) {
-  if (id.empty() || id.size() > 32) return false;
-  for (const char c : id) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
 
 int Base64Value(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -64,10 +57,7 @@ void TPelorinService::ServePhotoRow(RequestInfo& req, ResponseInfo& res, const s
     res.BodyType = "text/plain";
     res.Body = "No picture.";
   };
-  std::string owner = user;
-  for (char& c : owner) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string owner = OwnerNameOf(user);
   if (!IsCardId(id) || (kind != "PHOTO" && kind != "LOGO") || owner.find('"') != std::string::npos) {
     return not_found();
   }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "service/vcard_main.h"
+#include "web/card_request.h"
 #include "web/cross_site.h"
 
 namespace pelorin {
@@ -14,13 +15,6 @@ namespace {
 constexpr char kCrossSiteRefusal[] = "Cross-site request refused.";
 constexpr char kUploadError[] = "Error while uploading vcf file";
 constexpr char kImportedPage[] = "importedmsg.htm";
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 bool Contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
 
@@ -33,7 +27,7 @@ void TPelorinService::RecordCommandsRow(RequestInfo& req, ResponseInfo& res, con
     res.Body = kCrossSiteRefusal;
     return;
   }
-  RunRecordCommands(req, res, Store(route.Store), LowerAscii(user));
+  RunRecordCommands(req, res, Store(route.Store), OwnerNameOf(user));
 }
 
 // Reads the form, hands each command to the store's gate and answers; the

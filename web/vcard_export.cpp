@@ -9,6 +9,7 @@
 
 #include "service/vcard_main.h"
 #include "vcard/vcard_writer.h"
+#include "web/card_request.h"
 
 namespace pelorin {
 namespace {
@@ -23,22 +24,11 @@ std::string RevisionNow() {
   return text;
 }
 
-bool IsCardId(const std::string& id) {
-  if (id.empty() || id.size() > 32) return false;
-  for (const char c : id) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void TPelorinService::ExportCardsRow(RequestInfo& req, ResponseInfo& res, const std::string& user,
                                      const TExportChoice& choice) {
-  std::string owner = user;
-  for (char& c : owner) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string owner = OwnerNameOf(user);
   std::string id;
   TvCardVersion version = choice.Version;
   if (choice.SingleCard) {

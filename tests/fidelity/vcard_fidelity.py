@@ -21,7 +21,8 @@ imply for TEL (VOICE) and ADR/LABEL (INTL POSTAL PARCEL WORK) count as given;
 PREF and PREF=1 are the same; VERSION is the export's own; UID and REV an export
 adds to a card without them are not counted against it.
 
-Usage: vcard_fidelity.py EXECUTABLE APP_TREE CARD_DIR... [--min-exact=PERCENT]
+Usage: vcard_fidelity.py EXECUTABLE APP_TREE CARD_DIR... [--min-exact=PERCENT] [--skip-if-missing]
+(--skip-if-missing: exit 77, "skipped", when a card folder is not there)
 Prints a table; exits 1 when a version keeps fewer properties exactly or
 equivalently than --min-exact, or when any export is not byte-identical after
 being imported and exported again.
@@ -236,6 +237,12 @@ def main():
         if a.startswith("--min-exact="):
             min_exact = float(a.split("=", 1)[1])
     executable, tree, dirs = args[0], args[1], args[2:]
+    missing = [d for d in dirs if not os.path.isdir(d)]
+    if missing and "--skip-if-missing" in sys.argv:
+        print("skipped: no card folder at %s (the shared corpus is beside a checkout only)" % ", ".join(missing))
+        sys.exit(77)
+    if missing:
+        raise SystemExit("no card folder at %s" % ", ".join(missing))
     files = []
     for d in dirs:
         for root, _, names in os.walk(d):

@@ -40,15 +40,6 @@ constexpr char kDumpStylesheet[] =
     "</xsl:for-each></xsl:template>\n"
     "</xsl:stylesheet>\n";
 
-std::string Form(const std::vector<std::pair<std::string, std::string>>& fields) {
-  std::string body;
-  for (const auto& [name, value] : fields) {
-    if (!body.empty()) body += '&';
-    body += FormEncode(name) + "=" + FormEncode(value);
-  }
-  return body;
-}
-
 // A card whose element `levels` below the record is the deepest.
 std::string CardNested(std::size_t levels) {
   std::string open, close;
@@ -82,7 +73,7 @@ class StoresLoadAgainTest : public ::testing::Test {
 
   THttpAnswer Post(const std::string& target, const std::vector<std::pair<std::string, std::string>>& fields,
                    const std::string& user = "bob", const std::string& password = "pb") {
-    return Request(port_, "POST", target, user, password, Form(fields));
+    return Request(port_, "POST", target, user, password, FormBody(fields));
   }
   THttpAnswer Insert(const std::string& xml) {
     return Post("/pelorin/index.htm", {{"Command", "insert"}, {"XML", xml}, {"Redirect", "index.htm"}});

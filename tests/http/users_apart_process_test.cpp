@@ -38,19 +38,7 @@ constexpr char kDumpStylesheet[] =
     "</xsl:stylesheet>\n";
 constexpr char kBothCards[] = "Alice Card(alice,)|Bob Card(bob,)|";
 
-struct TField {
-  std::string Name;
-  std::string Value;
-};
-
-std::string Form(const std::vector<TField>& fields) {
-  std::string body;
-  for (const TField& field : fields) {
-    if (!body.empty()) body += '&';
-    body += FormEncode(field.Name) + "=" + FormEncode(field.Value);
-  }
-  return body;
-}
+using TField = std::pair<std::string, std::string>;
 
 // The log lines without their time of day, which differs from one answer to the next.
 std::vector<std::string> LogMessages(const std::string& log) {
@@ -88,7 +76,7 @@ class UsersApartTest : public ::testing::Test {
 
   THttpAnswer Post(const std::string& target, const std::vector<TField>& fields, const std::string& user = "bob",
                    const std::string& password = "pb") {
-    return Request(port_, "POST", target, user, password, Form(fields));
+    return Request(port_, "POST", target, user, password, FormBody(fields));
   }
   int Get(const std::string& target, const std::string& user, const std::string& password) {
     return Request(port_, "GET", target, user, password).Status;
