@@ -6,7 +6,7 @@
 
 namespace pelorin {
 
-std::optional<TContentLine> PropContentLine(const TRecordElement& prop) {
+std::optional<TContentLine> PropContentLine(const TRecordElement& prop, bool from_21) {
   TContentLine line;
   line.Name = ChildText(prop, "NAME");
   for (std::string_view framing : {"BEGIN", "END", "VERSION"}) {
@@ -16,7 +16,8 @@ std::optional<TContentLine> PropContentLine(const TRecordElement& prop) {
   for (const TRecordElement& child : prop.Children) {
     if (child.Name == "PARAM") line.Params.push_back(ParamOfElement(child));
   }
-  line.Value = EscapeLineBreaks(ChildText(prop, "VALUE"));
+  const std::string_view value = ChildText(prop, "VALUE");
+  line.Value = from_21 ? EscapeLineBreaks(Reescape21Value(value)) : EscapeLineBreaks(value);
   return line;
 }
 

@@ -11,10 +11,11 @@
 namespace pelorin {
 
 // NAME, GROUP, every PARAM and VALUE as stored: the value keeps the escapes
-// it was written with, only a real line break becomes \n. nullopt for a
-// PROP named BEGIN, END or VERSION, which would break the card the writer
-// frames itself.
-std::optional<TContentLine> PropContentLine(const TRecordElement& prop);
+// it was written with (turned into 3.0 and 4.0 escapes when the card was
+// 2.1, `from_21`), only a real line break becomes \n. nullopt for a PROP
+// named BEGIN, END or VERSION, which would break the card the writer frames
+// itself.
+std::optional<TContentLine> PropContentLine(const TRecordElement& prop, bool from_21);
 
 // A custom leaf with text as X-PELORIN-<name>: its text escaped as text, and
 // every character of the name that a property name cannot hold as "-".

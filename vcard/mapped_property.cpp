@@ -114,7 +114,10 @@ std::string_view ClassWord(const TRecordElement& element) {
 bool FillStructured(TContentLine& line, const TRecordElement& element, TvCardVersion version) {
   const std::string_view name = element.Name;
   if (name == "N") {
-    line.Value = StructuredValue(element, kNameParts, EscapeNameComponent);
+    // The record holds a component's text, not whether its commas were a list
+    // ("Jr.,M.D.") or part of one name ("Richter\, James"): escaped, every
+    // program shows the same text again.
+    line.Value = StructuredValue(element, kNameParts);
   } else if (name == "ADR") {
     AddMarkers(line, element, kAddressParts, version, {"INTL", "POSTAL", "PARCEL", "WORK"});
     line.Value = StructuredValue(element, kAddressParts);

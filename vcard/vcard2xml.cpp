@@ -1,6 +1,7 @@
 #include "vcard/vcard2xml.h"
 
 #include <cctype>
+#include <deque>
 #include <string_view>
 
 #include "vcard/quoted_printable.h"
@@ -24,20 +25,34 @@ bool IsCardStart(std::string_view line) {
 bool IsCardEnd(std::string_view line) { return EqualsNoCase(Trim(line), "END:VCARD"); }
 
 // Appends the next card's lines to `card_lines`; `next_line` hands out the
-// lines of the text one by one. False when no card start is left, in which
-// case every line has been taken.
+// lines of the text one by one. A card ends at its own END:VCARD: a card
+// nested in it (a 2.1 AGENT's, or a writer's embedded card) is somebody
+// else's, so its lines go to `nested`, one entry per card, and the outer
+// card's lines after it stay its own. False when no card start is left, in
+// which case every line has been taken.
 template <typename NextLine>
-bool CutCard(NextLine next_line, std::vector<std::string>& card_lines) {
+bool CutCard(NextLine next_line, std::vector<std::string>& card_lines,
+             std::deque<std::vector<std::string>>& nested) {
   std::string_view line;
   do {
     if (!next_line(line)) return false;
   } while (!IsCardStart(line));
   card_lines.emplace_back(line);
+  std::vector<std::vector<std::string>> open;  // nested cards not yet ended, innermost last
   while (next_line(line)) {
     if (line.empty()) continue;
-    card_lines.emplace_back(line);
-    if (IsCardEnd(line)) break;
+    if (IsCardStart(line)) {
+      open.emplace_back().emplace_back(line);
+      continue;
+    }
+    std::vector<std::string>& lines = open.empty() ? card_lines : open.back();
+    lines.emplace_back(line);
+    if (!IsCardEnd(line)) continue;
+    if (open.empty()) break;
+    nested.push_back(std::move(open.back()));
+    open.pop_back();
   }
+  for (std::vector<std::string>& unended : open) nested.push_back(std::move(unended));
   return true;
 }
 
@@ -97,8 +112,16 @@ bool StartsAProperty(std::string_view line) {
 TvCard2XML::TvCard2XML() = default;
 TvCard2XML::~TvCard2XML() = default;
 
+bool TvCard2XML::TakeNestedCard() {
+  if (nested_.empty()) return false;
+  CardLines = std::move(nested_.front());
+  nested_.pop_front();
+  return true;
+}
+
 std::string TvCard2XML::ConvertNextCard(std::vector<std::string>& lines) {
   CardLines.clear();
+  if (TakeNestedCard()) return ConvertCard();
   std::size_t taken = 0;
   const bool found = CutCard(
       [&](std::string_view& line) {
@@ -106,15 +129,16 @@ std::string TvCard2XML::ConvertNextCard(std::vector<std::string>& lines) {
         line = lines[taken++];
         return true;
       },
-      CardLines);
+      CardLines, nested_);
   lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(taken));
   return found ? ConvertCard() : std::string();
 }
 
 std::string TvCard2XML::ConvertNextCard(TLineCursor& cursor) {
   CardLines.clear();
+  if (TakeNestedCard()) return ConvertCard();
   const bool found =
-      CutCard([&](std::string_view& line) { return cursor.NextLine(line); }, CardLines);
+      CutCard([&](std::string_view& line) { return cursor.NextLine(line); }, CardLines, nested_);
   return found ? ConvertCard() : std::string();
 }
 
@@ -126,8 +150,8 @@ std::string TvCard2XML::ConvertCard() {
   std::size_t i = 1;  // after the start line and its continuations
   while (i < count && IsFolded(CardLines[i])) ++i;
   while (i < count) {
-    // The end, and the start and end of a 2.1 AGENT's card inside, are framing.
-    if (IsCardEnd(CardLines[i]) || IsCardStart(CardLines[i])) {
+    // The end is framing (nested cards were cut out into cards of their own).
+    if (IsCardEnd(CardLines[i])) {
       ++i;
       continue;
     }
@@ -144,7 +168,9 @@ std::string TvCard2XML::ConvertCard() {
         const std::string& next = CardLines[i];
         const bool soft_break = EndsWithSoftBreak(logical);
         if (IsCardEnd(next) || (soft_break && StartsAProperty(next))) break;
-        if (soft_break || !HasColon(next)) {
+        // A line starting with "#" is a comment some writers leave between
+        // properties, never a forgotten soft break's continuation.
+        if (soft_break || (!HasColon(next) && next.front() != '#')) {
           logical += "\r\n";
           logical += soft_break ? std::string_view(next) : TrimLeft(next);
         } else if (IsFolded(next)) {

@@ -4,6 +4,7 @@
 #ifndef PELORIN_VCARD_VCARD2XML_H_
 #define PELORIN_VCARD_VCARD2XML_H_
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -21,13 +22,17 @@ class TvCard2XML {
 
   // Cuts the next card from the front of `lines` and returns its record XML.
   // The card starts at the first line that reads BEGIN:VCARD (blanks around
-  // it, any case, a UTF-8 byte-order mark in front) and ends at the first
-  // END:VCARD after it, or at the last line. The lines before the card and
-  // the card's own lines are removed; without a card start the list is
-  // emptied and the result is empty.
+  // it, any case, a UTF-8 byte-order mark in front) and ends at its own
+  // END:VCARD, or at the last line. A card nested inside it is cut out and
+  // comes back, as a card of its own, from the next calls. The lines before
+  // the card and the card's own lines are removed; without a card start the
+  // list is emptied and the result is empty.
   std::string ConvertNextCard(std::vector<std::string>& lines);
   // The same over the lines a cursor has not yet handed out.
   std::string ConvertNextCard(TLineCursor& cursor);
+
+  // Whether a nested card cut out of an earlier one still waits to be read.
+  bool HasNestedCard() const { return !nested_.empty(); }
 
   // Converts CardLines into "<vCard>" ... "</vCard>".
   std::string ConvertCard();
@@ -36,7 +41,11 @@ class TvCard2XML {
   std::vector<std::string> CardLines;
 
  private:
+  // Moves the first nested card still waiting into CardLines.
+  bool TakeNestedCard();
+
   TCharsetConverter charsets_;
+  std::deque<std::vector<std::string>> nested_;
 };
 
 }  // namespace pelorin

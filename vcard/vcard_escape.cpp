@@ -28,16 +28,16 @@ void Walk(std::string_view text, OnBreak on_break, OnChar on_char) {
 
 // Whether a byte needs anything from Escape: a backslash, a separator, a line
 // break or a control byte that is dropped.
-bool NeedsEscape(char c, bool separators, bool commas) {
+bool NeedsEscape(char c, bool separators) {
   const auto byte = static_cast<unsigned char>(c);
-  return c == '\\' || byte < 0x20 || (separators && (c == ';' || (commas && c == ',')));
+  return c == '\\' || byte < 0x20 || (separators && (c == ';' || c == ','));
 }
 
-std::string Escape(std::string_view text, bool separators, bool commas = true) {
+std::string Escape(std::string_view text, bool separators) {
   // Most values are plain: one scan, one copy.
   bool plain = true;
   for (const char c : text) {
-    if (NeedsEscape(c, separators, commas) && c != '\t') {
+    if (NeedsEscape(c, separators) && c != '\t') {
       plain = false;
       break;
     }
@@ -48,7 +48,7 @@ std::string Escape(std::string_view text, bool separators, bool commas = true) {
   Walk(
       text, [&] { out += "\\n"; },
       [&](char c) {
-        if (c == '\\' || (separators && ((commas && c == ',') || c == ';'))) out += '\\';
+        if (c == '\\' || (separators && (c == ',' || c == ';'))) out += '\\';
         out += c;
       });
   return out;
@@ -60,7 +60,25 @@ std::string EscapeText(std::string_view text) { return Escape(text, true); }
 
 std::string EscapeKeepingSeparators(std::string_view value) { return Escape(value, false); }
 
-std::string EscapeNameComponent(std::string_view text) { return Escape(text, true, false); }
+std::string Reescape21Value(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size() + 8);
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    const char next = i + 1 < raw.size() ? raw[i + 1] : '\0';
+    if (c == '\\' && (next == ';' || next == 'n' || next == 'N')) {
+      out += c;
+      out += next;
+      ++i;
+    } else if (c == '\\' || c == ',') {
+      out += '\\';
+      out += c;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 std::string EscapeLineBreaks(std::string_view value) {
   std::string out;

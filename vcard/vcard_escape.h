@@ -15,13 +15,14 @@ namespace pelorin {
 // 4.0 both write it: \\ \n \, \;
 std::string EscapeText(std::string_view text);
 
-// A component of N: its commas are the lists 3.0 and 4.0 allow there ("ing.
-// jr.,M.Sc." is two suffixes), as the reader keeps them, so they stay unescaped.
-std::string EscapeNameComponent(std::string_view text);
-
 // URIs, dates and identifiers: commas and semicolons stay as they are; only
 // \\ and \n are escaped, so that reading the value back gives it unchanged.
 std::string EscapeKeepingSeparators(std::string_view value);
+
+// A raw value as vCard 2.1 wrote it, in the escapes of 3.0 and 4.0: in 2.1 a
+// backslash escapes only ";" (and "\n" is the line break the reader stores),
+// every other backslash and every comma is text, which 3.0 and 4.0 escape.
+std::string Reescape21Value(std::string_view raw);
 
 // A PROP value holds its escapes as written: only a real line break becomes \n.
 std::string EscapeLineBreaks(std::string_view value);

@@ -149,6 +149,12 @@ TPropertyLine ParsePropertyLine(std::string_view header, bool caret_escapes) {
 
 bool IsVcardName(std::string_view name) { return !name.empty() && std::all_of(name.begin(), name.end(), IsGroupChar); }
 
+bool IsPropertyName(std::string_view name) {
+  if (IsVcardName(name)) return true;
+  const bool extension = name.size() > 2 && (name[0] == 'X' || name[0] == 'x') && name[1] == '-';
+  return extension && std::all_of(name.begin(), name.end(), [](char c) { return IsGroupChar(c) || c == '_'; });
+}
+
 THeaderSplit SplitHeader(std::string_view line) {
   const std::size_t colon = line.find(':');
   if (colon == std::string_view::npos) {

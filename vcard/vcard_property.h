@@ -37,6 +37,10 @@ TPropertyHeader ParseHeader(std::string_view header);
 // parameters.
 bool IsVcardName(std::string_view name);
 
+// A property name as cards carry it: a vCard name, or an extension name
+// ("X-...") that may also hold "_", as some writers' do ("X-WAB-SPOUSE_NAME").
+bool IsPropertyName(std::string_view name);
+
 // The name of a header without its group, as written.
 std::string_view PropertyNameOf(std::string_view header);
 

@@ -284,7 +284,7 @@ void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::stri
                           const TCardVersion& version) {
   // A line whose name is no vCard name (a comment, a name with blanks) is no
   // property, and no writer could give it back; BEGIN and END are framing.
-  if (!IsVcardName(line.Name) || EqualsNoCase(line.Name, "BEGIN") || EqualsNoCase(line.Name, "END")) return;
+  if (!IsPropertyName(line.Name) || EqualsNoCase(line.Name, "BEGIN") || EqualsNoCase(line.Name, "END")) return;
   const int index = IndexOfName(UpperAscii(line.Name), PropertyNames);
   if (index < 0 || index == kAgent || (index != kKey && IsBase64Property(line) && !IsBinaryProperty(index))) {
     return AppendGeneric(out, line, value);

@@ -7,8 +7,9 @@ TvCardUploadReader::TvCardUploadReader(std::string_view raw_params)
 
 bool TvCardUploadReader::NextPass(std::string& card_xml) {
   // The first pass runs whenever there is text, even text whose first
-  // character is a NUL and so holds no line; later passes need a line left.
-  const bool remaining = first_pass_ ? !text_.empty() : !cursor_.AtEnd();
+  // character is a NUL and so holds no line; later passes need a line left
+  // or a nested card still to give.
+  const bool remaining = first_pass_ ? !text_.empty() : !cursor_.AtEnd() || converter_.HasNestedCard();
   if (!remaining) return false;
   first_pass_ = false;
   card_xml = converter_.ConvertNextCard(cursor_);

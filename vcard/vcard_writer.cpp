@@ -23,6 +23,11 @@ void AppendSimple(std::string& out, std::string_view name, std::string value,
   AppendContentLine(out, line, version);
 }
 
+// A card read from vCard 2.1 keeps its VERSION, and its raw values have 2.1
+// escapes. (A record without one was made here or posted: its values are
+// taken as they stand.)
+bool ReadAs21(const TRecordElement& card) { return ChildText(card, "VERSION").starts_with('2'); }
+
 }  // namespace
 
 std::string WriteVCard(const TRecordElement& card, TvCardVersion version,
@@ -35,6 +40,7 @@ std::string WriteVCard(const TRecordElement& card, TvCardVersion version,
   if (version == TvCardVersion::k30 && FindChild(card, "N") == nullptr) {
     AppendSimple(out, "N", ";;;;", version);
   }
+  const bool from_21 = ReadAs21(card);
   const std::vector<TRecordElement>& elements = card.Children;
   for (std::size_t i = 0; i < elements.size(); ++i) {
     const TRecordElement& element = elements[i];
@@ -46,7 +52,7 @@ std::string WriteVCard(const TRecordElement& card, TvCardVersion version,
       line = MappedContentLine(element, has_params ? &elements[i + 1] : nullptr, version);
       if (has_params) ++i;
     } else if (element.Name == "PROP") {
-      line = PropContentLine(element);
+      line = PropContentLine(element, from_21);
     } else {
       line = CustomContentLine(element);
     }

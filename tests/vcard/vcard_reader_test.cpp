@@ -57,15 +57,30 @@ TEST(ConvertNextCardTest, CardLinesSkipEmptyLinesKeepBlankOnes) {
   EXPECT_EQ((TLines{"BEGIN:VCARD", "FN:a", " ", "END:VCARD"}), converter.CardLines);
 }
 
-TEST(ConvertNextCardTest, EmbeddedCardEndsTheOuterCard) {
-  TLines lines = {"BEGIN:VCARD", "FN:outer", "AGENT:", "BEGIN:VCARD", "FN:inner", "END:VCARD",
-                  "TEL:1", "END:VCARD"};
+// A card nested in another (a 2.1 AGENT's) is somebody else's: it becomes a
+// card of its own, and the outer card keeps the lines after it.
+TEST(ConvertNextCardTest, NestedCardsBecomeCardsOfTheirOwn) {
+  TLines lines = {"BEGIN:VCARD", "FN:outer", "AGENT:", "BEGIN:VCARD", "FN:inner", "BEGIN:VCARD",
+                  "FN:innermost", "END:VCARD", "END:VCARD", "TEL:1", "END:VCARD", "BEGIN:VCARD",
+                  "FN:next", "END:VCARD"};
   TvCard2XML converter;
-  // The 2.1 AGENT's own card is read into the outer one, up to its END.
-  EXPECT_EQ(Record("<FN>outer</FN><PROP><NAME>AGENT</NAME><VALUE></VALUE></PROP><FN>inner</FN>"),
+  EXPECT_EQ(Record("<FN>outer</FN><PROP><NAME>AGENT</NAME><VALUE></VALUE></PROP>"
+                   "<TEL><NUMBER>1</NUMBER><VOICE/></TEL>"),
             converter.ConvertNextCard(lines));
-  EXPECT_EQ((TLines{"TEL:1", "END:VCARD"}), lines);
-  EXPECT_EQ("", converter.ConvertNextCard(lines));  // the rest is outside any card
+  EXPECT_EQ((TLines{"BEGIN:VCARD", "FN:next", "END:VCARD"}), lines);
+  EXPECT_EQ(Record("<FN>innermost</FN>"), converter.ConvertNextCard(lines));
+  EXPECT_EQ(Record("<FN>inner</FN>"), converter.ConvertNextCard(lines));
+  EXPECT_EQ(Record("<FN>next</FN>"), converter.ConvertNextCard(lines));
+  EXPECT_EQ("", converter.ConvertNextCard(lines));
+}
+
+// A nested card without its END ends with the outer card's, as a card of its own.
+TEST(ConvertNextCardTest, UnendedNestedCardEndsWithTheText) {
+  TLines lines = {"BEGIN:VCARD", "FN:outer", "BEGIN:VCARD", "FN:inner"};
+  TvCard2XML converter;
+  EXPECT_EQ(Record("<FN>outer</FN>"), converter.ConvertNextCard(lines));
+  EXPECT_EQ(Record("<FN>inner</FN>"), converter.ConvertNextCard(lines));
+  EXPECT_EQ("", converter.ConvertNextCard(lines));
 }
 
 TEST(ConvertNextCardTest, FreshCardLinesOnEveryCall) {
@@ -85,6 +100,9 @@ TEST(ConvertCardTest, NamesRecognisedInAnyCaseButNotWithBlanks) {
       {"FN :Ann", ""},
       {" FN:Ann", ""},  // a continuation of BEGIN:VCARD
       {"FNX:Ann", "<PROP><NAME>FNX</NAME><VALUE>Ann</VALUE></PROP>"},
+      // Extension names may hold "_" as some writers' do; other names may not.
+      {"X-WAB-SPOUSE_NAME:Pat", "<PROP><NAME>X-WAB-SPOUSE_NAME</NAME><VALUE>Pat</VALUE></PROP>"},
+      {"SPOUSE_NAME:Pat", ""},
       {"BEGIN:VCARD", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Record(c.written), ConvertFirstCard(Card(c.line))) << c.line;
@@ -114,6 +132,11 @@ TEST(ConvertCardTest, QuotedPrintableJoinsLinesWithoutColon) {
   // A line holding ":" ends the value and is read as a line of its own.
   EXPECT_EQ(Record("<NOTE>a\r\nb</NOTE><TEL><NUMBER>1</NUMBER><VOICE/></TEL>"),
             ConvertFirstCard(Card("NOTE;QUOTED-PRINTABLE:a\r\nb\r\nTEL:1")));
+  // A "#" comment line after a value without a soft break is no part of it;
+  // after a soft break it is data like any other line.
+  EXPECT_EQ(Record("<NOTE>a\r\nb</NOTE><FN>x</FN>"),
+            ConvertFirstCard(Card("NOTE;QUOTED-PRINTABLE:a\r\nb\r\n# a comment\r\nFN:x")));
+  EXPECT_EQ(Record("<NOTE>a# b</NOTE>"), ConvertFirstCard(Card("NOTE;QUOTED-PRINTABLE:a=\r\n# b")));
   // Empty lines vanish before the join.
   EXPECT_EQ(Record("<NOTE>ab</NOTE>"),
             ConvertFirstCard(Card("NOTE;QUOTED-PRINTABLE:a=\r\n\r\nb")));

@@ -20,9 +20,9 @@ std::vector<std::string> RecordsOf(const std::string& file) {
 }
 
 TEST(TestCardsTest, EveryFileGivesItsCardsAsWellFormedUtf8Records) {
-  // An AGENT card nested in another is part of that card, not a card of its own.
+  // An AGENT card nested in another is a card of its own.
   const std::map<std::string, int> expected_counts = {
-      {"agent_nested.vcf", 2},        {"android21_qp_utf8.vcf", 2},
+      {"agent_nested.vcf", 3},        {"android21_qp_utf8.vcf", 2},
       {"apple30_groups.vcf", 1},      {"cp1252_nocharset21.vcf", 1},
       {"cr_only_lines.vcf", 2},       {"escapes_folding30.vcf", 1},
       {"five_contacts30.vcf", 5},     {"no_card.vcf", 0},
@@ -108,10 +108,14 @@ TEST(TestCardsTest, HandCheckedRecords) {
         "<ADR><WORK/><STREET>12 rue de la Paix</STREET><LOCALITY>Paris</LOCALITY><PCODE>75002</PCODE>"
         "<CTRY>France</CTRY></ADR>",
         "<URL>https://lumiere.example/</URL>"}},
-      {"agent_nested.vcf", 0,  // the nested card stays inside the outer one
+      {"agent_nested.vcf", 0,  // the outer card keeps what follows the nested one
        {"<N><FAMILY>Boss</FAMILY><GIVEN>Big</GIVEN></N>",
-        "<TEL><NUMBER>+1 555 0100</NUMBER><WORK/><VOICE/></TEL>"}},
-      {"agent_nested.vcf", 1,  // the card after it is read on its own
+        "<TEL><NUMBER>+1 555 0100</NUMBER><WORK/><VOICE/></TEL>",
+        "<EMAIL><USERID>boss@example.com</USERID><INTERNET/></EMAIL>"}},
+      {"agent_nested.vcf", 1,  // the nested card is the assistant's own
+       {"<N><FAMILY>Assistant</FAMILY><GIVEN>Amy</GIVEN></N>",
+        "<TEL><NUMBER>+1 555 0101</NUMBER><WORK/><VOICE/></TEL>"}},
+      {"agent_nested.vcf", 2,  // the card after them is read on its own
        {"<N><FAMILY>Chief</FAMILY><GIVEN>Carla</GIVEN></N>",
         "<TEL><NUMBER>+1 555 0103</NUMBER><WORK/><VOICE/></TEL>"}},
       {"utf8_bom_lf.vcf", 0,  // a byte-order mark, LF line ends

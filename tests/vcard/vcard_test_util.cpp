@@ -46,9 +46,9 @@ std::string ConvertFirstCard(std::string_view text) {
 std::vector<std::string> PassesOfLineLoop(std::string_view raw) {
   std::vector<std::string> passes;
   std::string remaining = DecodeUploadText(raw);
-  while (!remaining.empty()) {
+  TvCard2XML converter;  // kept: it holds the nested cards still to come
+  while (!remaining.empty() || converter.HasNestedCard()) {
     std::vector<std::string> lines = SplitUploadLines(remaining);
-    TvCard2XML converter;
     passes.push_back(converter.ConvertNextCard(lines));
     remaining.clear();
     for (const std::string& line : lines) remaining += line + "\r\n";

@@ -130,8 +130,8 @@ TEST(WriteVCardTest, LinksDatesAndIdentifiersKeepTheirSeparators) {
 TEST(WriteVCardTest, StructuredValuesEscapeEachComponent) {
   ExpectCases({
       {"<N><FAMILY>O'Neil;Jr</FAMILY><GIVEN>Ann, Marie</GIVEN><SUFFIX>III</SUFFIX></N>",
-       // A comma in N is a list separator, as the reader keeps it.
-       {"N:O'Neil\\;Jr;Ann, Marie;;;III"}, {"N:O'Neil\\;Jr;Ann, Marie;;;III"}},
+       // A comma in N is escaped: the text comes back whole in every program.
+       {"N:O'Neil\\;Jr;Ann\\, Marie;;;III"}, {"N:O'Neil\\;Jr;Ann\\, Marie;;;III"}},
       {"<N><PREFIX>Dr.</PREFIX></N>", {"N:;;;Dr.;"}, {"N:;;;Dr.;"}},
       {"<ADR><WORK/><PREF/><POBOX>7</POBOX><STREET>1 Main St, Apt 2</STREET>"
        "<LOCALITY>Town</LOCALITY><PCODE>123</PCODE><CTRY>USA</CTRY></ADR>",
@@ -218,6 +218,10 @@ TEST(WriteVCardTest, PropIsWrittenAsStored) {
        {"IMPP;X-LABEL=\"work;chat\",me;PREF=1:xmpp:a@x.example"},
        {"IMPP;X-LABEL=\"work;chat\",^'me^';PREF=1:xmpp:a@x.example"}},
       {"<PROP><NAME>X-EMPTY</NAME></PROP>", {"X-EMPTY:"}, {"X-EMPTY:"}},
+      // A card read from 2.1 had only "\;" (and the stored "\n") as escapes:
+      // its other backslashes and its commas are text, escaped for 3.0 and 4.0.
+      {"<VERSION>2.1</VERSION><PROP><NAME>X-A</NAME><VALUE>a, b\\c\\;d\\n\\</VALUE></PROP>",
+       {"X-A:a\\, b\\\\c\\;d\\n\\\\"}, {"X-A:a\\, b\\\\c\\;d\\n\\\\"}},
       // Names the writer frames the card with, and names a reader would split.
       {"<PROP><NAME>END</NAME><VALUE>VCARD</VALUE></PROP><PROP><NAME>begin</NAME>"
        "<VALUE>VCARD</VALUE></PROP><PROP><NAME>VERSION</NAME><VALUE>2.1</VALUE></PROP>"
