@@ -90,6 +90,10 @@ int main(int argc, char** argv) {
   std::printf("| acknowledged within the last save period, not yet saved | %zu |\n",
               report.AnsweredNotYetSaved);
   std::printf("| in flight at the kill, yet saved | %zu |\n", report.UnansweredOnDisk);
+  std::printf("| acknowledged changes held after the restart (file and journal) | %zu |\n",
+              report.AnsweredRecovered);
+  std::printf("| acknowledged changes lost | %zu |\n", report.Answered - report.AnsweredRecovered);
+  std::printf("| in flight at the kill, held after the restart | %zu |\n", report.UnansweredRecovered);
   std::printf("| kills that left base.xml.saving behind | %zu |\n", report.LeftoverSavingFiles);
   std::printf("| oldest file after a kill (ms before the kill, at least) | %lld |\n",
               static_cast<long long>(report.MaxAge.count()));

@@ -121,16 +121,25 @@ void TAppendFile::Close() {
 
 void TAppendFile::Append(std::string_view bytes) {
   if (fd_ < 0) Fail("write", EBADF);
+  // After a piece could not be taken back, whatever came next would stand
+  // behind it, where a reader, cutting at the torn piece, never finds it.
+  if (torn_) Fail("write", EIO);
   if (WriteAll(fd_, bytes)) {
     size_ += static_cast<off_t>(bytes.size());
     return;
   }
   const int error = errno;
   // A piece that got out would stand before the next entry: take it back.
-  if (::ftruncate(fd_, size_) != 0) {
-    // The file's tail is unknown now; readers cut at the last whole entry.
-  }
+  if (::ftruncate(fd_, size_) != 0) torn_ = true;
   Fail("write", error);
+}
+
+void TAppendFile::CutTo(off_t bytes) {
+  if (fd_ < 0) Fail("truncate", EBADF);
+  if (::ftruncate(fd_, bytes) != 0) Fail("truncate", errno);
+  size_ = bytes;
+  torn_ = false;
+  if (::fdatasync(fd_) != 0) Fail("fsync", errno);
 }
 
 void TAppendFile::Sync() {
@@ -138,11 +147,6 @@ void TAppendFile::Sync() {
   if (::fdatasync(fd_) != 0) Fail("fsync", errno);
 }
 
-void TAppendFile::Truncate() {
-  if (fd_ < 0) Fail("truncate", EBADF);
-  if (::ftruncate(fd_, 0) != 0) Fail("truncate", errno);
-  size_ = 0;
-  if (::fdatasync(fd_) != 0) Fail("fsync", errno);
-}
+void TAppendFile::Truncate() { CutTo(0); }
 
 }  // namespace pelorin

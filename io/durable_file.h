@@ -63,6 +63,8 @@ class TAppendFile {
   void Sync();
   // Empties the file and syncs that.
   void Truncate();
+  // Cuts the file to its first `bytes` and syncs that.
+  void CutTo(off_t bytes);
   // Bytes in the file as this object knows them.
   off_t Size() const { return size_; }
 
@@ -72,6 +74,7 @@ class TAppendFile {
   std::string path_;
   int fd_ = -1;
   off_t size_ = 0;
+  bool torn_ = false;  // a failed append's piece could not be taken back
 };
 
 }  // namespace pelorin

@@ -1,6 +1,7 @@
 #include "service/record_store.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <exception>
 #include <random>
 #include <utility>
@@ -105,6 +106,7 @@ TRecordOutcome TRecordStore::DeleteSelected(const std::string& xpath, const std:
   const bool own_cards_only = kind_ == TStoreKind::Cards;
   TRecordOutcome outcome;
   outcome.Query = own_cards_only ? xpath + "[OWNER=\"" + owner + "\"]" : xpath;
+  if (!BeginChange(outcome)) return outcome;
   // A union in the posted XPath escapes the appended condition, so every match
   // is checked once more; another user's card is passed over exactly as if the
   // XPath had not selected it, so that no answer tells anything about it.
@@ -140,6 +142,7 @@ TRecordOutcome TRecordStore::DeleteSelected(const std::string& xpath, const std:
   }
   outcome.Changed = doomed.size();
   Changed();
+  RecordChange(TJournalOp::Delete, owner, xpath, {}, outcome);
   return outcome;
 }
 
@@ -147,6 +150,7 @@ TRecordOutcome TRecordStore::ReplaceRecord(const std::string& xpath, const std::
                                            const std::string& owner) {
   TRecordOutcome outcome;
   outcome.Query = xpath;
+  if (!BeginChange(outcome)) return outcome;
   TNodeRef old;
   for (bool found = dom_.SelectNode(xpath); found && !old; found = dom_.SelectNextNode(xpath)) {
     if (kind_ != TStoreKind::Cards || IsOwnRecord(dom_.CurrentNode(), owner)) old = dom_.CurrentNode();
@@ -177,11 +181,13 @@ TRecordOutcome TRecordStore::ReplaceRecord(const std::string& xpath, const std::
   }
   outcome.Changed = 1;
   Changed();
+  RecordChange(TJournalOp::Replace, owner, xpath, xml, outcome);
   return outcome;
 }
 
 TRecordOutcome TRecordStore::InsertRecord(const std::string& xml, const std::string& owner) {
   TRecordOutcome outcome;
+  if (!BeginChange(outcome)) return outcome;
   TXmlFragment fragment;
   if (!Prepare(xml, fragment, outcome)) return outcome;
   try {
@@ -191,6 +197,7 @@ TRecordOutcome TRecordStore::InsertRecord(const std::string& xml, const std::str
   }
   outcome.Changed = 1;
   Changed();
+  RecordChange(TJournalOp::Insert, owner, {}, xml, outcome);
   return outcome;
 }
 
@@ -198,6 +205,7 @@ TRecordOutcome TRecordStore::InsertRecord(const std::string& xml, const std::str
 // size; with the ID index each insert costs the same however large the store is.
 TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::string& owner) {
   TRecordOutcome outcome;
+  if (!BeginChange(outcome)) return outcome;
   TvCardUploadReader reader(text);
   std::vector<TNodeRef> added;
   std::size_t card_number = 0;
@@ -233,14 +241,21 @@ TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::stri
     }
   }
   outcome.Changed = added.size();
-  if (!added.empty()) Changed();
+  if (added.empty()) return outcome;
+  Changed();
+  // One entry for the whole upload: replayed, it gives the same cards.
+  RecordChange(TJournalOp::Upload, owner, {}, text, outcome);
   return outcome;
 }
 
-namespace {
-
-// A version 4 UUID from the system's random source.
-std::string NewUuid() {
+// A version 4 UUID from the system's random source (while an entry is
+// replayed: the next one it recorded).
+std::string TRecordStore::NewUuid() {
+  if (!replay_uuids_.empty()) {
+    std::string uuid = std::move(replay_uuids_.front());
+    replay_uuids_.pop_front();
+    return uuid;
+  }
   std::random_device source;
   unsigned char bytes[16];
   for (int i = 0; i < 16; i += 4) {
@@ -253,10 +268,10 @@ std::string NewUuid() {
   std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", bytes[0],
                 bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
                 bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-  return std::string("urn:uuid:") + text;
+  std::string uuid = std::string("urn:uuid:") + text;
+  drawn_uuids_.push_back(uuid);
+  return uuid;
 }
-
-}  // namespace
 
 std::vector<TRecordElement> TRecordStore::OwnCardsWithUids(const std::string& owner, const std::string& id,
                                                            std::size_t& added) {
@@ -265,6 +280,10 @@ std::vector<TRecordElement> TRecordStore::OwnCardsWithUids(const std::string& ow
   if (kind_ != TStoreKind::Cards || owner.find('"') != std::string::npos || id.find('"') != std::string::npos) {
     return cards;
   }
+  // UIDs are given only when the journal can take them: a card goes out
+  // without one rather than with one that would not be kept.
+  TRecordOutcome outcome;
+  const bool may_change = BeginChange(outcome);
   const std::string xpath = "/*/*[OWNER=\"" + owner + "\"]" + (id.empty() ? "" : "[ID=\"" + id + "\"]");
   std::vector<TNodeRef> nodes;
   for (bool found = dom_.SelectNode(xpath); found; found = dom_.SelectNextNode(xpath)) nodes.push_back(dom_.CurrentNode());
@@ -274,7 +293,7 @@ std::vector<TRecordElement> TRecordStore::OwnCardsWithUids(const std::string& ow
     if (!IsCardRecord(dom_)) continue;
     std::optional<TRecordElement> card = RecordTreeOfCurrent(dom_);
     if (!card) continue;
-    if (FindChild(*card, "UID") == nullptr) {
+    if (may_change && FindChild(*card, "UID") == nullptr) {
       const std::string uid = NewUuid();
       dom_.SetCurrentNode(node);
       dom_.AddChild("UID");
@@ -284,10 +303,91 @@ std::vector<TRecordElement> TRecordStore::OwnCardsWithUids(const std::string& ow
     }
     cards.push_back(std::move(*card));
   }
-  if (added > 0) Changed();
+  if (added == 0) return cards;
+  Changed();
+  outcome.Changed = added;
+  const std::vector<std::string> given = drawn_uuids_;  // a restore replays, drawing anew
+  RecordChange(TJournalOp::Uids, owner, id, {}, outcome);
+  if (!outcome) {
+    // The store is back as it was: the cards go out as it holds them.
+    added = 0;
+    for (TRecordElement& card : cards) {
+      std::erase_if(card.Children, [&](const TRecordElement& e) {
+        return e.Name == "UID" && std::find(given.begin(), given.end(), e.Text) != given.end();
+      });
+    }
+  }
   return cards;
 }
 
-std::string TRecordStore::NewRecordId() { return NewRecordIdFor(dom_, ids_, RecordClock); }
+std::string TRecordStore::NewRecordId() {
+  if (!replay_ids_.empty()) {
+    std::string id = std::move(replay_ids_.front());
+    replay_ids_.pop_front();
+    return id;
+  }
+  std::string id = NewRecordIdFor(dom_, ids_, RecordClock);
+  drawn_ids_.push_back(id);
+  return id;
+}
+
+bool TRecordStore::BeginChange(TRecordOutcome& outcome) {
+  drawn_ids_.clear();
+  drawn_uuids_.clear();
+  std::string error;
+  if (journal_ == nullptr || journal_->Ready(error)) return true;
+  outcome.Status = TRecordOutcome::TStatus::NotDurable;
+  outcome.Message = "the change could not be written to the journal: " + error;
+  return false;
+}
+
+void TRecordStore::RecordChange(TJournalOp op, const std::string& owner, std::string_view xpath,
+                                std::string_view text, TRecordOutcome& outcome) {
+  if (journal_ == nullptr) return;
+  TJournalEntry entry;
+  entry.Store = kind_;
+  entry.Op = op;
+  entry.Owner = owner;
+  entry.XPath = xpath;
+  entry.Text = text;
+  entry.Ids = drawn_ids_;
+  entry.Uuids = drawn_uuids_;
+  std::string error;
+  if (journal_->Record(entry, error)) return;
+  journal_->Restore(*this);
+  outcome.Status = TRecordOutcome::TStatus::NotDurable;
+  outcome.Message = "the change could not be written to the journal: " + error;
+}
+
+TRecordOutcome TRecordStore::Replay(const TJournalEntry& entry) {
+  TRecordJournal* const journal = std::exchange(journal_, nullptr);
+  replay_ids_.assign(entry.Ids.begin(), entry.Ids.end());
+  replay_uuids_.assign(entry.Uuids.begin(), entry.Uuids.end());
+  TRecordOutcome outcome;
+  switch (entry.Op) {
+    case TJournalOp::Delete:
+      outcome = DeleteSelected(entry.XPath, entry.Owner);
+      break;
+    case TJournalOp::Replace:
+      outcome = ReplaceRecord(entry.XPath, entry.Text, entry.Owner);
+      break;
+    case TJournalOp::Insert:
+      outcome = InsertRecord(entry.Text, entry.Owner);
+      break;
+    case TJournalOp::Upload:
+      outcome = InsertUpload(entry.Text, entry.Owner);
+      break;
+    case TJournalOp::Uids: {
+      std::size_t added = 0;
+      OwnCardsWithUids(entry.Owner, entry.XPath, added);
+      outcome.Changed = added;
+      break;
+    }
+  }
+  replay_ids_.clear();
+  replay_uuids_.clear();
+  journal_ = journal;
+  return outcome;
+}
 
 }  // namespace pelorin

@@ -11,11 +11,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "service/journal_entry.h"
 #include "service/record_ids.h"
 #include "service/store_kind.h"
 #include "vcard/vcard_record.h"
@@ -27,10 +29,11 @@ namespace pelorin {
 // What a record operation did. Status Done: `Changed` records were added,
 // replaced or removed. Malformed: the fragment is not well-formed XML
 // (ErrorText holds the parser's messages). Refused: the change breaks a rule
-// or bound (Message says which); Failed: it could not be made (Message). In
+// or bound (Message says which); Failed: it could not be made (Message);
+// NotDurable: it could not be written to the journal (Message says why). In
 // every case but Done the store is as it was before the call.
 struct TRecordOutcome {
-  enum class TStatus { Done, Malformed, Refused, Failed };
+  enum class TStatus { Done, Malformed, Refused, Failed, NotDurable };
   TStatus Status = TStatus::Done;
   std::string Message;
   std::string ErrorText;
@@ -38,6 +41,22 @@ struct TRecordOutcome {
   std::string Query;  // the XPath as evaluated, the owner condition included
   std::string LastRecordXml;  // uploads: the record text of the last pass
   explicit operator bool() const { return Status == TStatus::Done; }
+};
+
+class TRecordStore;
+
+// Where a store's changes go before they count: the service's journal.
+class TRecordJournal {
+ public:
+  virtual ~TRecordJournal() = default;
+  // Whether a change can be written now; false with the reason.
+  virtual bool Ready(std::string& error) = 0;
+  // Writes the entry of a change the store has just made; false with the
+  // reason when it cannot be written.
+  virtual bool Record(TJournalEntry& entry, std::string& error) = 0;
+  // Brings the store back to what its file and the journal hold, after a
+  // change that could not be recorded.
+  virtual void Restore(TRecordStore& store) = 0;
 };
 
 class TRecordStore {
@@ -85,8 +104,16 @@ class TRecordStore {
   // counts those (each a change).
   std::vector<TRecordElement> OwnCardsWithUids(const std::string& owner, const std::string& id, std::size_t& added);
 
-  // An ID that no card of the store carries, from RecordClock.
+  // An ID that no card of the store carries, from RecordClock (while a
+  // journal entry is replayed: the next ID it recorded).
   std::string NewRecordId();
+
+  // Every change that succeeds is recorded there before the operation
+  // returns; without a journal changes are made in memory only.
+  void SetJournal(TRecordJournal* journal) { journal_ = journal; }
+  // Runs a journal entry's operation again, with the IDs and UIDs it drew
+  // the first time, and records nothing.
+  TRecordOutcome Replay(const TJournalEntry& entry);
 
   // Test seams: the clock of the record IDs, and a look at each uploaded
   // card's XML before it is inserted, which may change it.
@@ -102,12 +129,26 @@ class TRecordStore {
   // Whether the node at `node` is a record of the card store owned by `owner`.
   bool IsOwnRecord(TNodeRef node, const std::string& owner);
   void Changed() { ++change_sequence_; }
+  // Before a change: false (with the outcome set) when the journal cannot
+  // take one now, so that nothing is changed.
+  bool BeginChange(TRecordOutcome& outcome);
+  // After a change that succeeded: writes its entry. When that fails the
+  // store is restored and the outcome becomes NotDurable.
+  void RecordChange(TJournalOp op, const std::string& owner, std::string_view xpath, std::string_view text,
+                    TRecordOutcome& outcome);
+  std::string NewUuid();
 
   const TStoreKind kind_;
   const std::string url_path_;
   TQuickDom dom_;
   TRecordIdIndex ids_;
   std::uint64_t change_sequence_ = 0;
+
+  TRecordJournal* journal_ = nullptr;
+  std::vector<std::string> drawn_ids_;    // by the change under way
+  std::vector<std::string> drawn_uuids_;
+  std::deque<std::string> replay_ids_;    // of the entry being replayed
+  std::deque<std::string> replay_uuids_;
 };
 
 }  // namespace pelorin

@@ -26,7 +26,8 @@ bool FileExists(const std::string& path) {
 
 TPelorinService::TPelorinService(boost::asio::io_context& loop, std::chrono::milliseconds save_interval)
     : HTTPServer([this](RequestInfo& req, ResponseInfo& res) { HTTPServerCommandGet(req, res); }),
-      SaveTimer(loop, save_interval, [this] { SaveTimerTimer(); }) {}
+      SaveTimer(loop, save_interval, [this] { SaveTimerTimer(); }),
+      JournalHook(*this) {}
 
 TPelorinService::~TPelorinService() { HTTPServer.Deactivate(); }
 
@@ -101,6 +102,7 @@ void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
     TStoreGuard guard(StoreLock);
     Started = LoadStores();
     if (!Started) return;
+    OpenJournal();
     port = ConfiguredPort();
     TrustedProxies = ConfiguredTrustedProxies();
   }
@@ -108,24 +110,6 @@ void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
     Started = false;
     WriteLog("Unable to activate HTTP server.");
   }
-}
-
-bool TPelorinService::SaveAll() {
-  bool saved = true;
-  for (const auto& [store, path] : {std::pair<TRecordStore*, const std::string*>{&XMLDom, &BasePath},
-                                    {&UserDom, &UserPath},
-                                    {&ConfigDom, &ConfigPath}}) {
-    try {
-      store->SaveToFile(AppDir + MapPath(*path));
-    } catch (const std::exception& e) {
-      // The other stores are still written: one unwritable file must not hold
-      // back the changes of the others.
-      saved = false;
-      WriteLog(e.what());
-      WriteEventLog(ExecutableSourceName(), e.what());
-    }
-  }
-  return saved;
 }
 
 void TPelorinService::SetRecordClock(const TLocalClock& clock) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "service/journal.h"
+#include "service/journal_checkpoint.h"
 #include "service/store_lock.h"
 #include "vcard/vcard_version.h"
 #include "service/timer.h"
@@ -101,6 +103,10 @@ class TPelorinService {
   // Declared first so that it is the last member to go.
   TStoreLock StoreLock;
 
+  // Every record change is appended here before it is answered
+  // (service/store_journal.cpp); a save empties it.
+  TJournal Journal;
+
   THttpServer HTTPServer;
   TQuickDom XSLDom GUARDED_BY(StoreLock);
   TRecordStore XMLDom GUARDED_BY(StoreLock){TStoreKind::Cards, "/pelorin/base.xml"};
@@ -120,8 +126,32 @@ class TPelorinService {
   bool LoadStores() REQUIRES(StoreLock);
   std::optional<std::uint16_t> ConfiguredPort() REQUIRES(StoreLock);
   std::vector<std::string> ConfiguredTrustedProxies() REQUIRES(StoreLock);
-  // Writes the cards, the users and the configuration; false when one failed.
+  // Writes the cards, the users and the configuration, and empties the
+  // journal when all three are written; false when one failed.
   bool SaveAll() REQUIRES(StoreLock);
+
+  // The journal (service/store_journal.cpp).
+  class TStoreJournalHook final : public TRecordJournal {
+   public:
+    explicit TStoreJournalHook(TPelorinService& service) : service_(service) {}
+    bool Ready(std::string& error) override;
+    bool Record(TJournalEntry& entry, std::string& error) override;
+    void Restore(TRecordStore& store) override;
+
+   private:
+    TPelorinService& service_;
+  };
+  // Opens the journal and applies again what the store files do not hold yet.
+  void OpenJournal() REQUIRES(StoreLock);
+  bool JournalReady(std::string& error) REQUIRES(StoreLock);
+  // The entries of `contents` that `store`'s file does not hold, applied to it.
+  std::size_t ReplayInto(TRecordStore& store, const TJournalContents& contents) REQUIRES(StoreLock);
+  // The store as its file and the journal hold it.
+  void RestoreStore(TRecordStore& store) REQUIRES(StoreLock);
+  std::string StoreFileOf(const TRecordStore& store) const;
+
+  TStoreJournalHook JournalHook;
+  TJournalCheckpoint Checkpoint GUARDED_BY(StoreLock);
 
   // Everything HTTPServerCommandGet does but the type of failure answers.
   void AnswerRequest(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);

@@ -133,11 +133,25 @@ TRequestRoute TPelorinService::RouteOf(const std::string& path) const {
 }
 
 void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) {
-  TStoreGuard guard(StoreLock);
-  AnswerRequest(req, res);
-  // Failure messages repeat what the request carried (a path, the parser's view
-  // of a posted fragment); as HTML a browser would run markup hidden in them.
-  if (res.StatusCode >= 400 && res.Realm.empty() && res.BodyType == "text/html") res.BodyType = "text/plain";
+  std::uint64_t ticket = 0;
+  {
+    TStoreGuard guard(StoreLock);
+    AnswerRequest(req, res);
+    ticket = TJournal::TakeThreadTicket();
+    // Failure messages repeat what the request carried (a path, the parser's view
+    // of a posted fragment); as HTML a browser would run markup hidden in them.
+    if (res.StatusCode >= 400 && res.Realm.empty() && res.BodyType == "text/html") res.BodyType = "text/plain";
+  }
+  // A change is answered only once it is on disk. The flush waits outside the
+  // lock, so readers go on meanwhile and one flush serves every writer queued.
+  std::string error;
+  if (ticket == 0 || Journal.WaitDurable(ticket, error)) return;
+  const std::string message = "The change could not be made durable: " + error;
+  WriteLog(message);
+  res = ResponseInfo{};
+  res.SetStatus(500);
+  res.BodyType = "text/plain";
+  res.Body = message;
 }
 
 void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {

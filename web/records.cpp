@@ -45,7 +45,9 @@ void TPelorinService::RunRecordCommands(RequestInfo& req, ResponseInfo& res, TRe
   };
   // A bound the record breaks is named after the message the command has always given.
   const auto reason = [](const TRecordOutcome& outcome) {
-    return outcome.Status == TRecordOutcome::TStatus::Refused ? ": " + outcome.Message : std::string();
+    const bool said = outcome.Status == TRecordOutcome::TStatus::Refused ||
+                      outcome.Status == TRecordOutcome::TStatus::NotDurable;
+    return said ? ": " + outcome.Message : std::string();
   };
 
   if (Contains(command, "delete")) {

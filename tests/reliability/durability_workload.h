@@ -122,15 +122,19 @@ struct TCrashLoopReport {
   std::size_t AnsweredNotYetSaved = 0;  // answered within the last save period: may be lost
   std::size_t UnansweredOnDisk = 0;     // in flight at the kill, yet saved
   std::size_t LeftoverSavingFiles = 0;  // kills that left a "base.xml.saving" behind
+  // After the restart that replays the journal:
+  std::size_t AnsweredRecovered = 0;    // answered changes held (all of them, or a failure is reported)
+  std::size_t UnansweredRecovered = 0;  // in flight at the kill and held all the same
   std::chrono::milliseconds MaxAge{0};  // the oldest file found after a kill, before the kill
   std::vector<std::string> Failures;
 };
 
 // Starts the server on one directory again and again, kills it at random moments
 // among the clients' changes, and checks after each kill that the store file is
-// sound and holds the cards of one moment no older than the bound, and after each
-// restart that the pages serve that file; ends with a clean stop whose file must
-// hold exactly what was served.
+// sound and holds the cards of one moment no older than the bound, that the
+// restarted server (the file and the journal) holds every answered change
+// exactly once, and after each restart that the pages serve that state; ends
+// with a clean stop whose file must hold exactly what was served.
 TCrashLoopReport RunCrashLoop(const TCrashLoopSettings& settings);
 
 }  // namespace pelorin::testing

@@ -45,6 +45,9 @@ class TServiceTest : public ::testing::Test {
     WriteFile(dir_.File("config/config.xml"), config);
     WriteFile(dir_.File("pelorin/base.xml"), cards);
     WriteFile(dir_.File("user/user.xml"), users);
+    // New store files are the whole truth: a journal of older ones must not
+    // be applied to them.
+    std::filesystem::remove_all(dir_.File("journal"));
   }
 
   // A fresh module on the directory; false when ServiceStart reported failure.
