@@ -128,8 +128,8 @@ std::optional<TJournalEntry> DecodePayload(std::string_view payload) {
 
 }  // namespace
 
-std::uint32_t JournalCrc32(std::string_view bytes) {
-  uLong crc = crc32(0L, Z_NULL, 0);
+std::uint32_t JournalCrc32(std::string_view bytes, std::uint32_t seed) {
+  uLong crc = seed;
   // zlib takes lengths as uInt: large payloads go in pieces.
   while (!bytes.empty()) {
     const std::size_t piece = std::min<std::size_t>(bytes.size(), 1u << 30);
@@ -141,9 +141,10 @@ std::uint32_t JournalCrc32(std::string_view bytes) {
 
 std::string EncodeJournalEntry(const TJournalEntry& entry) {
   const std::string payload = EncodePayload(entry);
+  const std::string seq = std::to_string(entry.Seq);
   char header[kMaxHeaderBytes];
-  const int size = std::snprintf(header, sizeof header, "PJ1 %llu %zu %08x\n",
-                                 static_cast<unsigned long long>(entry.Seq), payload.size(), JournalCrc32(payload));
+  const int size = std::snprintf(header, sizeof header, "PJ1 %s %zu %08x\n", seq.c_str(), payload.size(),
+                                 JournalCrc32(payload, JournalCrc32(seq)));
   std::string out;
   out.reserve(static_cast<std::size_t>(size) + payload.size() + 1);
   out.append(header, static_cast<std::size_t>(size));
@@ -168,7 +169,7 @@ TJournalContents DecodeJournal(std::string_view text) {
     const std::size_t payload_at = line_end + 1;
     if (size > rest.size() - payload_at || rest.size() - payload_at - size < 1 || rest[payload_at + size] != '\n') break;
     const std::string_view payload = rest.substr(payload_at, size);
-    if (JournalCrc32(payload) != crc) break;
+    if (JournalCrc32(payload, JournalCrc32(std::to_string(seq))) != crc) break;
     std::optional<TJournalEntry> entry = DecodePayload(payload);
     if (!entry) break;
     entry->Seq = seq;

@@ -2,7 +2,8 @@
 // An entry says which gate operation ran with which arguments, and every
 // record ID and UUID the operation drew, so that running it again on the
 // same store gives the same records, IDs and owners. On disk each entry is
-//   "PJ1 <seq> <payload bytes> <crc32 of the payload, hex>\n" <payload> "\n"
+//   "PJ1 <seq> <payload bytes> <crc32, hex>\n" <payload> "\n"
+// where the CRC covers the sequence (as written) and the payload
 // so that a tail torn by a crash in mid-append, or damaged later, is found
 // and cut at the last whole entry.
 #ifndef PELORIN_SERVICE_JOURNAL_ENTRY_H_
@@ -31,8 +32,9 @@ struct TJournalEntry {
   bool operator==(const TJournalEntry&) const = default;
 };
 
-// CRC-32 (zlib's) of any number of bytes.
-std::uint32_t JournalCrc32(std::string_view bytes);
+// CRC-32 (zlib's) of any number of bytes, going on from `crc` (the CRC of
+// the bytes before them; 0 for none).
+std::uint32_t JournalCrc32(std::string_view bytes, std::uint32_t crc = 0);
 
 // The entry framed for the file.
 std::string EncodeJournalEntry(const TJournalEntry& entry);
