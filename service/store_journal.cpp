@@ -30,7 +30,7 @@ bool Exists(const std::string& path) {
 
 }  // namespace
 
-bool TPelorinService::TStoreJournalHook::Ready(std::string& error) {
+bool TPelorinService::TStoreJournalHook::Ready(std::string& error) NO_THREAD_SAFETY_ANALYSIS {
   return service_.JournalReady(error);
 }
 
@@ -38,7 +38,9 @@ bool TPelorinService::TStoreJournalHook::Record(TJournalEntry& entry, std::strin
   return service_.Journal.Append(entry, error);
 }
 
-void TPelorinService::TStoreJournalHook::Restore(TRecordStore& store) { service_.RestoreStore(store); }
+void TPelorinService::TStoreJournalHook::Restore(TRecordStore& store) NO_THREAD_SAFETY_ANALYSIS {
+  service_.RestoreStore(store);
+}
 
 std::string TPelorinService::StoreFileOf(const TRecordStore& store) const {
   return AppDir + MapPath(store.UrlPath());
