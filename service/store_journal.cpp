@@ -54,11 +54,18 @@ bool TPelorinService::JournalReady(std::string& error) {
   try {
     ::mkdir((AppDir + kJournalDir).c_str(), 0700);
     Journal.Open(AppDir + kJournalFile);
-    return true;
   } catch (const std::exception& e) {
     error = e.what();
     return false;
   }
+  if (journal_starting_) return true;
+  // Opened late: what the file still holds was applied at the start, and the
+  // stores may have been saved since without checkpoint marks. A save now
+  // marks the files and empties the journal, so none of it is applied twice.
+  if (SaveAll()) return true;
+  Journal.Close();
+  error = "the stores could not be saved before the journal was taken up again";
+  return false;
 }
 
 std::size_t TPelorinService::ReplayInto(TRecordStore& store, const TJournalContents& contents) {
@@ -84,7 +91,10 @@ void TPelorinService::OpenJournal() {
   const std::string bytes = FileBytes(journal_file);
   const TJournalContents contents = DecodeJournal(bytes);
   std::string error;
-  if (!JournalReady(error)) {
+  journal_starting_ = true;
+  const bool ready = JournalReady(error);
+  journal_starting_ = false;
+  if (!ready) {
     WriteLog("Changes are refused until the journal can be written: " + error);
   } else if (contents.ValidBytes < bytes.size()) {
     WriteLog("Journal " + journal_file + ": a damaged tail of " + std::to_string(bytes.size() - contents.ValidBytes) +

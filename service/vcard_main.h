@@ -153,6 +153,7 @@ class TPelorinService {
   std::string StoreFileOf(const TRecordStore& store) const;
 
   TStoreJournalHook JournalHook;
+  bool journal_starting_ GUARDED_BY(StoreLock) = false;  // OpenJournal is under way
   TJournalCheckpoint Checkpoint GUARDED_BY(StoreLock);
 
   // Everything HTTPServerCommandGet does but the type of failure answers.

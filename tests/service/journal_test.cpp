@@ -202,6 +202,9 @@ TEST_F(JournalTest, AChangeTheJournalCannotTakeIsRefusedAndChangesNothing) {
   fs::remove(dir_.File("journal"));
   Insert("Mended");
   EXPECT_EQ(std::vector<std::string>{"Mended"}, CardTexts("/*/vCard/FN"));
+  Crash();
+  Restart();
+  EXPECT_EQ(std::vector<std::string>{"Mended"}, CardTexts("/*/vCard/FN"));
 }
 
 // A flush that fails answers 500; the journal then takes nothing more until
