@@ -1,6 +1,6 @@
 // Storage faults under the real executable: a store file that cannot be written
 // (read-only directory, a directory where the temporary file goes, a file-size
-// limit) and a log file that cannot be written. The previous file must survive
+// limit), a journal that cannot be written, and a log file that cannot be written. The previous file must survive
 // byte for byte, the change must stay served from memory and reach the file once
 // the fault is gone, and the failure must be reported.
 #include <sys/resource.h>
@@ -242,6 +242,74 @@ TEST_P(StoreFaultTest, FailedSaveAtStopIsReportedAndKeepsTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, StoreFaultTest, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<TFaultCase>& info) { return info.param.Name; });
+
+// The journal takes every change before it is answered. When it cannot (a
+// file-size limit reached while running, a journal directory that cannot be
+// written at start), the change is refused with 500 and a reason, the store in
+// memory stays as it was, reads go on, and changes are taken again once the
+// fault is gone, durable as before.
+class JournalFaultTest : public StoreFixture {
+ protected:
+  static std::string InsertCard(const std::string& name, std::size_t note_bytes) {
+    return "Command=insert&XML=%3CvCard%3E%3CFN%3E" + name + "%3C%2FFN%3E%3CNOTE%3E" + std::string(note_bytes, 'j') +
+           "%3C%2FNOTE%3E%3C%2FvCard%3E&Redirect=index.htm";
+  }
+  THttpAnswer Post(const std::string& body) { return Request(port_, "POST", "/pelorin/index.htm", "bob", "pw", body); }
+  // A SIGKILL leaves only what reached the disk; the next start shows it.
+  void KillAndStartAgain() {
+    server_->Signal(SIGKILL);
+    server_.reset();  // reaps it
+    StartServing({});
+  }
+};
+
+TEST_F(JournalFaultTest, FileSizeLimitRefusesTheChangeAndTheJournalTakesChangesAgainOnceItIsRaised) {
+  StartServing({});
+  rlimit before{};
+  ASSERT_EQ(0, ::prlimit(server_->Pid(), RLIMIT_FSIZE, nullptr, &before));
+  // Room for the log lines, not for an entry that holds the larger note.
+  rlimit lowered = before;
+  lowered.rlim_cur = 16 * 1024;
+  ASSERT_EQ(0, ::prlimit(server_->Pid(), RLIMIT_FSIZE, &lowered, nullptr));
+
+  const THttpAnswer refused = Post(InsertCard("Too+Big", 24 * 1024));
+  EXPECT_EQ(500, refused.Status);
+  EXPECT_EQ(0u, refused.Body.find("Error inserting record. the change could not be written to the journal: "))
+      << refused.Body;
+  EXPECT_NE(std::string::npos, refused.Body.find("File too large")) << refused.Body;
+  EXPECT_TRUE(WaitForLogText(app_, "could not be written to the journal")) << app_.LogText();
+  // Nothing of the refused card in memory; reads are served.
+  EXPECT_EQ("Kept Card|", Names());
+  // A change small enough for the limit still goes through: the refused one
+  // left no piece behind that would hide it from the next start.
+  ASSERT_EQ(302, Post(InsertCard("Small", 10)).Status);
+
+  ASSERT_EQ(0, ::prlimit(server_->Pid(), RLIMIT_FSIZE, &before, nullptr));
+  ASSERT_EQ(302, Post(InsertCard("Big", 24 * 1024)).Status);
+  KillAndStartAgain();
+  EXPECT_EQ("Kept Card|Small|Big|", Names());
+  EXPECT_EQ(std::optional<int>(0), Stop());
+}
+
+TEST_F(JournalFaultTest, UnwritableJournalDirectoryAtStartRefusesChangesUntilItIsMended) {
+  const std::string journal_dir = app_.File("journal");
+  ASSERT_TRUE(fs::create_directory(journal_dir));
+  if (::geteuid() == 0) RunUnprivileged();
+  fs::permissions(journal_dir, fs::perms::owner_read | fs::perms::owner_exec);
+  StartServing({});
+  EXPECT_TRUE(WaitForLogText(app_, "Changes are refused until the journal can be written: ")) << app_.LogText();
+
+  const THttpAnswer refused = Post(InsertCard("Refused", 10));
+  EXPECT_EQ(500, refused.Status);
+  EXPECT_NE(std::string::npos, refused.Body.find("Permission denied")) << refused.Body;
+  EXPECT_EQ("Kept Card|", Names());
+
+  fs::permissions(journal_dir, fs::perms::owner_all);
+  ASSERT_EQ(302, Post(InsertCard("Taken", 10)).Status);
+  KillAndStartAgain();
+  EXPECT_EQ("Kept Card|Taken|", Names());
+  EXPECT_EQ(std::optional<int>(0), Stop());
+}
 
 // The log files live in the application directory itself, which holds the store
 // directories and so cannot vanish; a directory under the day file's name makes
