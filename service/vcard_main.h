@@ -174,6 +174,12 @@ class TPelorinService {
   void RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const std::string& user)
       REQUIRES(StoreLock);
 
+  // POST /config/backup: a copy of the three stores, taken while the service
+  // runs (web/store_backup.cpp). WriteStoreBackup returns the directory it
+  // wrote, relative to AppDir, and throws when it could not.
+  void StoreBackupRow(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
+  std::string WriteStoreBackup() REQUIRES(StoreLock);
+
   // The record commands of a form post (web/records.cpp).
   void RunRecordCommands(RequestInfo& req, ResponseInfo& res, TRecordStore& store, const std::string& owner)
       REQUIRES(StoreLock);

@@ -14,6 +14,9 @@ namespace pelorin {
 // neither header is not cross-site: scripts and clients send none.
 bool IsCrossSitePost(const RequestInfo& req);
 
+// The answer (403) to a post the check refuses.
+inline constexpr char kCrossSiteRefusal[] = "Cross-site request refused.";
+
 }  // namespace pelorin
 
 #endif  // PELORIN_WEB_CROSS_SITE_H_

@@ -202,6 +202,8 @@ void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const st
   if (path == "/user/" || path == "/user") return res.RedirectTo(kUserIndex);
   if (path == "/config/" || path == "/config") return res.RedirectTo(kConfigIndex);
   const TRequestRoute route = RouteOf(path);
+  // In the configuration area, so only administrators reach it.
+  if (req.Method == "POST" && path == "/config/backup") return StoreBackupRow(req, res);
   if (req.Method == "POST") return RecordCommandsRow(req, res, route, user);
   if (req.Method == "GET" && path == "/pelorin/photo") return ServePhotoRow(req, res, user);
   // Downloads written from the records by the vCard writer; export.vcf (2.1) is a page.

@@ -12,7 +12,6 @@
 namespace pelorin {
 namespace {
 
-constexpr char kCrossSiteRefusal[] = "Cross-site request refused.";
 constexpr char kUploadError[] = "Error while uploading vcf file";
 constexpr char kImportedPage[] = "importedmsg.htm";
 

@@ -73,6 +73,17 @@ function pelorinSavePort(form, command) {
             </div>
           </form>
         </div>
+        <div class="panel">
+          <h2>Backup</h2>
+          <p>A copy of the cards, the accounts and this configuration, taken at one moment while the service
+            goes on serving. It is written to a new folder under backup/ in the application directory, named
+            after the date and time; copy that folder to another disk.</p>
+          <form class="card-form" action="backup" method="post">
+            <div class="form-actions">
+              <button type="submit" class="btn btn-primary">Write a backup now</button>
+            </div>
+          </form>
+        </div>
       </xsl:with-param>
     </xsl:call-template>
   </xsl:template>
