@@ -1,10 +1,13 @@
 #include "vcard/content_line.h"
 
 #include <algorithm>
+#include <string_view>
+#include <vector>
 
 #include "vcard/line_folding.h"
 #include "vcard/utf8_repair.h"
 #include "vcard/vcard_escape.h"
+#include "vcard/vcard_text.h"
 
 namespace pelorin {
 
@@ -25,12 +28,20 @@ bool AppendContentLine(std::string& out, const TContentLine& line, TvCardVersion
   text += line.Name;
   for (const TContentParam& param : line.Params) {
     if (!IsWritableName(param.Name)) continue;
+    // Written values are never encoded: a QUOTED-PRINTABLE here would have the
+    // reader decode the value once more.
+    const bool encoding = EqualsNoCase(param.Name, "TYPE") || EqualsNoCase(param.Name, "ENCODING");
+    std::vector<std::string_view> values;
+    for (const std::string& value : param.Values) {
+      if (!encoding || !IsQuotedPrintableWord(value)) values.push_back(value);
+    }
+    if (values.empty() && !param.Values.empty()) continue;
     text += ';';
     text += param.Name;
     text += '=';
-    for (std::size_t i = 0; i < param.Values.size(); ++i) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
       if (i > 0) text += ',';
-      text += ParamValue(param.Values[i], version);
+      text += ParamValue(values[i], version);
     }
   }
   text += ':';

@@ -38,7 +38,7 @@ bool Contains(const std::array<std::string_view, N>& table, std::string_view nam
 }
 
 bool IsMarker(const TRecordElement& child, TParts parts) {
-  return child.Text.empty() && child.Children.empty() &&
+  return child.Text.empty() && child.Children.empty() && !IsEncodingWord(child.Name) &&
          std::find(parts.begin(), parts.end(), child.Name) == parts.end();
 }
 

@@ -24,12 +24,18 @@ bool IsCardStart(std::string_view line) {
 
 bool IsCardEnd(std::string_view line) { return EqualsNoCase(Trim(line), "END:VCARD"); }
 
+bool IsFolded(std::string_view line) {
+  return !line.empty() && (line.front() == ' ' || line.front() == '\t');
+}
+
 // Appends the next card's lines to `card_lines`; `next_line` hands out the
 // lines of the text one by one. A card ends at its own END:VCARD: a card
 // nested in it (a 2.1 AGENT's, or a writer's embedded card) is somebody
 // else's, so its lines go to `nested`, one entry per card, and the outer
-// card's lines after it stay its own. False when no card start is left, in
-// which case every line has been taken.
+// card's lines after it stay its own. A folded line continues a value, so it
+// never starts or ends a card, whatever it holds ("...ABEB\r\n BEGIN:VCARD"
+// is the middle of a long value). False when no card start is left, in which
+// case every line has been taken.
 template <typename NextLine>
 bool CutCard(NextLine next_line, std::vector<std::string>& card_lines,
              std::deque<std::vector<std::string>>& nested) {
@@ -41,13 +47,13 @@ bool CutCard(NextLine next_line, std::vector<std::string>& card_lines,
   std::vector<std::vector<std::string>> open;  // nested cards not yet ended, innermost last
   while (next_line(line)) {
     if (line.empty()) continue;
-    if (IsCardStart(line)) {
+    if (IsCardStart(line) && !IsFolded(line)) {
       open.emplace_back().emplace_back(line);
       continue;
     }
     std::vector<std::string>& lines = open.empty() ? card_lines : open.back();
     lines.emplace_back(line);
-    if (!IsCardEnd(line)) continue;
+    if (!IsCardEnd(line) || IsFolded(line)) continue;
     if (open.empty()) break;
     nested.push_back(std::move(open.back()));
     open.pop_back();
@@ -56,17 +62,18 @@ bool CutCard(NextLine next_line, std::vector<std::string>& card_lines,
   return true;
 }
 
-bool IsFolded(std::string_view line) {
-  return !line.empty() && (line.front() == ' ' || line.front() == '\t');
-}
-
 bool HasColon(std::string_view line) { return line.find(':') != std::string_view::npos; }
 
 // vCard 3.0 and 4.0 escape their values with backslashes, 2.1 only ";" in
 // structured values; the VERSION line may stand anywhere in the card.
+// The VERSION line is read as the record reads it, with its continuations,
+// so that the escapes follow what the VERSION element says.
 TCardVersion VersionOfCard(const std::vector<std::string>& lines) {
   TCardVersion card{TEscapes::kSemicolon, false};
-  for (const std::string& line : lines) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (IsFolded(lines[i])) continue;
+    std::string line = lines[i];
+    while (i + 1 < lines.size() && IsFolded(lines[i + 1])) line.append(lines[++i], 1);
     const THeaderSplit split = SplitHeader(line);
     if (!split.has_colon || !EqualsNoCase(PropertyNameOf(split.header), "VERSION")) continue;
     const std::string_view version = Trim(split.value);
@@ -151,7 +158,7 @@ std::string TvCard2XML::ConvertCard() {
   while (i < count && IsFolded(CardLines[i])) ++i;
   while (i < count) {
     // The end is framing (nested cards were cut out into cards of their own).
-    if (IsCardEnd(CardLines[i])) {
+    if (IsCardEnd(CardLines[i]) && !IsFolded(CardLines[i])) {
       ++i;
       continue;
     }
@@ -167,7 +174,7 @@ std::string TvCard2XML::ConvertCard() {
       while (i < count) {
         const std::string& next = CardLines[i];
         const bool soft_break = EndsWithSoftBreak(logical);
-        if (IsCardEnd(next) || (soft_break && StartsAProperty(next))) break;
+        if ((IsCardEnd(next) && !IsFolded(next)) || (soft_break && StartsAProperty(next))) break;
         // A line starting with "#" is a comment some writers leave between
         // properties, never a forgotten soft break's continuation.
         if (soft_break || (!HasColon(next) && next.front() != '#')) {

@@ -180,6 +180,14 @@ bool PropertyTakesMarkers(int index) {
          index == kPropertyEmail;
 }
 
+bool IsPartOfProperty(int index, std::string_view word) {
+  if (index == kPropertyAdr) return std::find(kAddressParts.begin(), kAddressParts.end(), word) != kAddressParts.end();
+  if (index == kPropertyLabel) return word == "LINE";
+  if (index == kPropertyTel) return word == "NUMBER";
+  if (index == kPropertyEmail) return word == "USERID";
+  return false;
+}
+
 std::string MapSimple(std::string_view tag, std::string_view text, TEscapes escapes) {
   std::string out;
   AppendElement(out, tag, text, escapes);

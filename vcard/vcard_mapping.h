@@ -24,6 +24,9 @@ inline constexpr int kPropertyVersion = 25;
 bool PropertyHasOutput(int index);
 // TEL, ADR, LABEL and EMAIL: the properties whose parameter words become markers.
 bool PropertyTakesMarkers(int index);
+// Whether `word` names one of the parts of that property's element (CTRY of
+// ADR, NUMBER of TEL...): such a type word cannot be a marker beside the part.
+bool IsPartOfProperty(int index, std::string_view word);
 
 // "<tag>" text "</tag>", the text escaped.
 std::string MapSimple(std::string_view tag, std::string_view text,

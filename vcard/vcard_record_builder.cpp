@@ -1,6 +1,7 @@
 #include "vcard/vcard_record_builder.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "vcard/vcard_mapping.h"
@@ -64,6 +65,24 @@ std::string WithoutWhiteSpace(std::string_view text) {
   return out;
 }
 
+// An encoding word among other TYPE words. QUOTED-PRINTABLE made the value
+// quoted-printable as a bare one does; the others say nothing in a list, and
+// written alone they would change how the value is read. Each is spent like
+// the bare word (which IsEncodingParameter takes). The TYPE list without them;
+// nullopt when nothing is left.
+std::optional<TParameter> WithoutSpentWords(const TParameter& param) {
+  if (param.Name != "TYPE" || param.Values.size() < 2 ||
+      std::none_of(param.Values.begin(), param.Values.end(), IsEncodingWord)) {
+    return param;
+  }
+  TParameter rest{param.Name, {}};
+  for (const std::string& value : param.Values) {
+    if (!IsEncodingWord(value)) rest.Values.push_back(value);
+  }
+  if (rest.Values.empty()) return std::nullopt;
+  return rest;
+}
+
 void AppendGeneric(std::string& out, const TPropertyLine& line, std::string_view value) {
   const bool base64 = IsBase64Property(line);
   out += "<PROP>";
@@ -73,7 +92,7 @@ void AppendGeneric(std::string& out, const TPropertyLine& line, std::string_view
     // The encoding of binary data is part of its meaning; a character set or
     // quoted-printable was spent on decoding.
     if (IsEncodingParameter(param) && !(base64 && IsBase64Parameter(param))) continue;
-    AppendParam(out, param);
+    if (const std::optional<TParameter> kept = WithoutSpentWords(param)) AppendParam(out, *kept);
   }
   AppendTextElement(out, "VALUE", base64 ? WithoutWhiteSpace(value) : GenericValue(value));
   out += "</PROP>";
@@ -82,19 +101,21 @@ void AppendGeneric(std::string& out, const TPropertyLine& line, std::string_view
 // Splits the parameters of a mapped property into its marker words and what
 // PARAMS must keep. Marker words are the TYPE values that are element names
 // (upper-cased) and PREF; PREF=n keeps its number besides the marker.
-void SortParameters(const TPropertyLine& line, bool takes_markers, std::vector<std::string>& words,
+void SortParameters(const TPropertyLine& line, int index, std::vector<std::string>& words,
                     std::vector<TParameter>& kept) {
+  const bool takes_markers = PropertyTakesMarkers(index);
   for (const TParameter& param : line.Params) {
     if (IsEncodingParameter(param)) continue;
     if (!takes_markers) {
-      kept.push_back(param);
+      if (std::optional<TParameter> rest = WithoutSpentWords(param)) kept.push_back(std::move(*rest));
       continue;
     }
     if (param.Name == "TYPE") {
       TParameter rest{param.Name, {}};
       for (const std::string& value : param.Values) {
+        if (IsEncodingWord(value)) continue;
         std::string upper = UpperAscii(value);
-        if (IsXmlName(upper)) {
+        if (IsXmlName(upper) && !IsPartOfProperty(index, upper)) {
           words.push_back(std::move(upper));
         } else {
           rest.Values.push_back(value);
@@ -162,12 +183,14 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
   std::vector<TParameter> kept;
   bool uri_value = false;
   const TParameter* media_param = nullptr;  // the parameter the type came from
+  std::size_t media_param_at = 0;           // where it stood among the kept ones
   for (const TParameter& param : line.Params) {
     if (IsEncodingParameter(param)) continue;
     if ((param.Name == "TYPE" || param.Name == "MEDIATYPE") && media_type.empty() && param.Values.size() == 1 &&
         IsMediaToken(param.Values.front())) {
       media_type = param.Values.front();
       media_param = &param;
+      media_param_at = kept.size();
       continue;
     }
     if (param.Name == "VALUE" && param.Values.size() == 1) {
@@ -177,7 +200,7 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
         continue;
       }
     }
-    kept.push_back(param);
+    if (std::optional<TParameter> rest = WithoutSpentWords(param)) kept.push_back(std::move(*rest));
   }
   std::string data;
   std::string reference;
@@ -192,7 +215,9 @@ bool AppendBinary(std::string& out, int index, const TPropertyLine& line, std::s
       const std::string_view written = head.substr(0, head.size() - 7);
       if (!written.empty() && IsMediaToken(written)) {
         // The URI names the type; a TYPE parameter beside it says something else.
-        if (media_param != nullptr) kept.push_back(*media_param);
+        if (media_param != nullptr) {
+          kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(media_param_at), *media_param);
+        }
         media_type = std::string(written);
       } else if (!written.empty()) {
         return false;  // a data: URI of an odd type stays whole
@@ -264,10 +289,8 @@ bool GeoParts(std::string_view value, TEscapes escapes, std::string& parts) {
 
 bool IsEncodingParameter(const TParameter& param) {
   if (param.Name == "CHARSET" || param.Name == "ENCODING") return true;
-  if (param.Name != "TYPE" || param.Values.size() != 1) return false;
-  const std::string word = UpperAscii(param.Values.front());
   // A bare "B" is how some 2.1 writers say BASE64.
-  return word == "QUOTED-PRINTABLE" || word == "BASE64" || word == "B" || word == "8BIT" || word == "7BIT";
+  return param.Name == "TYPE" && param.Values.size() == 1 && IsEncodingWord(param.Values.front());
 }
 
 bool IsBase64Parameter(const TParameter& param) {
@@ -286,7 +309,10 @@ void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::stri
   // property, and no writer could give it back; BEGIN and END are framing.
   if (!IsPropertyName(line.Name) || EqualsNoCase(line.Name, "BEGIN") || EqualsNoCase(line.Name, "END")) return;
   const int index = IndexOfName(UpperAscii(line.Name), PropertyNames);
-  if (index < 0 || index == kAgent || (index != kKey && IsBase64Property(line) && !IsBinaryProperty(index))) {
+  // VERSION is framing whatever its parameters say: every export writes its own.
+  const bool base64_text =
+      index != kKey && index != kPropertyVersion && IsBase64Property(line) && !IsBinaryProperty(index);
+  if (index < 0 || index == kAgent || base64_text) {
     return AppendGeneric(out, line, value);
   }
   if (IsBinaryProperty(index)) {
@@ -295,7 +321,7 @@ void AppendPropertyRecord(std::string& out, const TPropertyLine& line, std::stri
   }
   std::vector<std::string> words;
   std::vector<TParameter> kept;
-  SortParameters(line, PropertyTakesMarkers(index), words, kept);
+  SortParameters(line, index, words, kept);
   if (index == kClass && !Trim(value).empty() && !IsXmlName(Trim(value))) return AppendGeneric(out, line, value);
   if (index == kNickname) {
     // One element per name; each carries the property's parameters.

@@ -123,6 +123,13 @@ bool IsXmlName(std::string_view word) {
   return std::all_of(word.begin(), word.end(), IsNameChar);
 }
 
+bool IsQuotedPrintableWord(std::string_view word) { return EqualsNoCase(word, "QUOTED-PRINTABLE"); }
+
+bool IsEncodingWord(std::string_view word) {
+  return IsQuotedPrintableWord(word) || EqualsNoCase(word, "BASE64") || EqualsNoCase(word, "B") ||
+         EqualsNoCase(word, "8BIT") || EqualsNoCase(word, "7BIT");
+}
+
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
   return TrimLeft(text);

@@ -66,6 +66,14 @@ int IndexOfName(std::string_view name, const std::array<std::string_view, N>& ta
 // store could refuse is better left out than allowed to break the record.
 bool IsXmlName(std::string_view word);
 
+// QUOTED-PRINTABLE, in any case: wherever it stands among the values of TYPE or
+// ENCODING, the reader takes the value as quoted-printable and decodes it, so
+// the word is spent there and never written again.
+bool IsQuotedPrintableWord(std::string_view word);
+// QUOTED-PRINTABLE, BASE64, B, 8BIT or 7BIT, in any case: the words that, as a
+// bare 2.1 parameter or a TYPE of their own, say how a value is encoded.
+bool IsEncodingWord(std::string_view word);
+
 // ASCII helpers of the reader. Trim removes codes 0 to 32 at both ends.
 std::string_view Trim(std::string_view text);
 std::string_view TrimLeft(std::string_view text);
