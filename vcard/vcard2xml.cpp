@@ -213,6 +213,9 @@ std::string TvCard2XML::ConvertCard() {
     for (TParameter& param : line.Params) {
       param.Name = charsets_.Convert(param.Name, charset);
       for (std::string& text : param.Values) text = charsets_.Convert(text, charset);
+      // A value the character set turned into nothing is no value, as an empty
+      // one written so is none.
+      std::erase_if(param.Values, [](const std::string& text) { return text.empty(); });
     }
     if (line.Name.empty()) continue;
     AppendPropertyRecord(out, line, charsets_.Convert(value, charset), version);
