@@ -6,6 +6,7 @@
 #include <random>
 #include <utility>
 
+#include "service/password_hash.h"
 #include "vcard/vcard_record_builder.h"
 #include "xml/record_tree.h"
 #include "vcard/vcard_upload_reader.h"
@@ -15,6 +16,15 @@ namespace {
 
 constexpr char kOwnerName[] = "OWNER";
 constexpr char kIdName[] = "ID";
+constexpr char kPasswordName[] = "PASSWORD";
+constexpr char kAccountsXPath[] = "/*/User";
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
 
 TRecordOutcome Outcome(TRecordOutcome::TStatus status, std::string message) {
   TRecordOutcome outcome;
@@ -102,6 +112,89 @@ TNodeRef TRecordStore::Append(const TXmlFragment& fragment, const std::string& o
   return record;
 }
 
+bool TRecordStore::ApplyPasswordRule(TXmlFragment& fragment, TNodeRef old, std::string& journal_text,
+                                     TRecordOutcome& outcome) {
+  if (kind_ != TStoreKind::Users || replaying_) return true;
+  std::size_t given = 0;
+  try {
+    const std::size_t found = fragment.ChangeElementTexts(kPasswordName, [&](const std::string& clear) {
+      if (clear.empty()) return clear;
+      ++given;
+      return HashPassword(clear);
+    });
+    if (old && given == 0) {
+      // Left empty: the password stays as it was.
+      fragment.RemoveEmptyElements(kPasswordName);
+      dom_.SetCurrentNode(old);
+      if (dom_.SelectFirstChild()) {
+        for (bool more = dom_.SelectSibling(kPasswordName); more; more = dom_.SelectNextSibling(kPasswordName)) {
+          fragment.AppendTopChild(kPasswordName, dom_.GetText());
+        }
+      }
+      dom_.SetCurrentNode(old);
+      journal_text = fragment.Serialize();
+    } else if (found > 0) {
+      journal_text = fragment.Serialize();
+    }
+  } catch (const std::exception& e) {
+    outcome = Outcome(TRecordOutcome::TStatus::Failed, e.what());
+    return false;
+  }
+  return true;
+}
+
+std::size_t TRecordStore::HashClearPasswords() {
+  const std::string xpath = std::string(kAccountsXPath) + "/" + kPasswordName;
+  std::vector<TNodeRef> clear;
+  for (bool found = dom_.SelectNode(xpath); found; found = dom_.SelectNextNode(xpath)) {
+    const std::string text = dom_.GetText();
+    if (!text.empty() && !IsPasswordHash(text)) clear.push_back(dom_.CurrentNode());
+  }
+  for (const TNodeRef node : clear) {
+    dom_.SetCurrentNode(node);
+    dom_.SetText(HashPassword(dom_.GetText()));
+  }
+  if (!clear.empty()) Changed();
+  return clear.size();
+}
+
+std::vector<std::string> TRecordStore::StoredPasswordsOf(const std::string& user) {
+  std::vector<std::string> stored;
+  const std::string wanted = LowerAscii(user);
+  for (bool found = dom_.SelectNode(kAccountsXPath); found; found = dom_.SelectNextNode(kAccountsXPath)) {
+    const TNodeRef record = dom_.CurrentNode();
+    if (!dom_.SelectFirstChild()) continue;
+    if (LowerAscii(dom_.GetSiblingText("USER")) == wanted) {
+      for (bool more = dom_.SelectSibling(kPasswordName); more; more = dom_.SelectNextSibling(kPasswordName)) {
+        stored.push_back(dom_.GetText());
+      }
+    }
+    dom_.SetCurrentNode(record);
+  }
+  return stored;
+}
+
+void TRecordStore::UpgradePassword(const std::string& user, const std::string& old_stored,
+                                   const std::string& new_hash) {
+  const std::string wanted = LowerAscii(user);
+  std::vector<TNodeRef> doomed;
+  for (bool found = dom_.SelectNode(kAccountsXPath); found; found = dom_.SelectNextNode(kAccountsXPath)) {
+    const TNodeRef record = dom_.CurrentNode();
+    if (!dom_.SelectFirstChild()) continue;
+    if (LowerAscii(dom_.GetSiblingText("USER")) == wanted) {
+      for (bool more = dom_.SelectSibling(kPasswordName); more; more = dom_.SelectNextSibling(kPasswordName)) {
+        if (dom_.GetText() == old_stored) doomed.push_back(dom_.CurrentNode());
+      }
+    }
+    dom_.SetCurrentNode(record);
+  }
+  for (const TNodeRef node : doomed) {
+    dom_.SetCurrentNode(node);
+    dom_.SetText(new_hash);
+  }
+  if (!doomed.empty()) Changed();
+}
+
 TRecordOutcome TRecordStore::DeleteSelected(const std::string& xpath, const std::string& owner) {
   const bool own_cards_only = kind_ == TStoreKind::Cards;
   TRecordOutcome outcome;
@@ -158,6 +251,8 @@ TRecordOutcome TRecordStore::ReplaceRecord(const std::string& xpath, const std::
   if (!old) return outcome;  // an edit that selects nothing changes nothing
   TXmlFragment fragment;
   if (!Prepare(xml, fragment, outcome)) return outcome;
+  std::string journal_text = xml;
+  if (!ApplyPasswordRule(fragment, old, journal_text, outcome)) return outcome;
   dom_.SetCurrentNode(old);
   const bool old_is_card = IsCardRecord(dom_);
   const std::string old_id = old_is_card ? FirstIdOf(dom_) : std::string();
@@ -181,7 +276,7 @@ TRecordOutcome TRecordStore::ReplaceRecord(const std::string& xpath, const std::
   }
   outcome.Changed = 1;
   Changed();
-  RecordChange(TJournalOp::Replace, owner, xpath, xml, outcome);
+  RecordChange(TJournalOp::Replace, owner, xpath, journal_text, outcome);
   return outcome;
 }
 
@@ -190,6 +285,8 @@ TRecordOutcome TRecordStore::InsertRecord(const std::string& xml, const std::str
   if (!BeginChange(outcome)) return outcome;
   TXmlFragment fragment;
   if (!Prepare(xml, fragment, outcome)) return outcome;
+  std::string journal_text = xml;
+  if (!ApplyPasswordRule(fragment, TNodeRef(), journal_text, outcome)) return outcome;
   try {
     Append(fragment, owner, true);
   } catch (const std::exception& e) {
@@ -197,7 +294,7 @@ TRecordOutcome TRecordStore::InsertRecord(const std::string& xml, const std::str
   }
   outcome.Changed = 1;
   Changed();
-  RecordChange(TJournalOp::Insert, owner, {}, xml, outcome);
+  RecordChange(TJournalOp::Insert, owner, {}, journal_text, outcome);
   return outcome;
 }
 
@@ -361,6 +458,7 @@ void TRecordStore::RecordChange(TJournalOp op, const std::string& owner, std::st
 
 TRecordOutcome TRecordStore::Replay(const TJournalEntry& entry) {
   TRecordJournal* const journal = std::exchange(journal_, nullptr);
+  replaying_ = true;
   replay_ids_.assign(entry.Ids.begin(), entry.Ids.end());
   replay_uuids_.assign(entry.Uuids.begin(), entry.Uuids.end());
   TRecordOutcome outcome;
@@ -386,6 +484,7 @@ TRecordOutcome TRecordStore::Replay(const TJournalEntry& entry) {
   }
   replay_ids_.clear();
   replay_uuids_.clear();
+  replaying_ = false;
   journal_ = journal;
   return outcome;
 }

@@ -98,6 +98,23 @@ class TRecordStore {
   // none; LastRecordXml is the record text of the reader's last pass.
   TRecordOutcome InsertUpload(std::string_view text, const std::string& owner);
 
+  // The user store keeps no password in clear text. Every PASSWORD element a
+  // fragment brings into it (insert or replace, through any page or command)
+  // is taken as a new password and stored as its hash; a replacement without
+  // a non-empty PASSWORD keeps the record's old one. The journal is given the
+  // hashed fragment, never the posted text.
+
+  // Replaces every clear-text PASSWORD of the user store by its hash (stores
+  // written by older versions); returns how many. Not journaled: the store
+  // file still holds the clear texts, so a start after a crash does it again.
+  std::size_t HashClearPasswords();
+  // The PASSWORD texts of the accounts whose USER is `user` in any case.
+  std::vector<std::string> StoredPasswordsOf(const std::string& user);
+  // Replaces the stored PASSWORD `old_stored` of the accounts named `user` by
+  // `new_hash` (an older scheme made again as yescrypt after a sign-in). Not
+  // journaled: the older hash still verifies, so losing it loses nothing.
+  void UpgradePassword(const std::string& user, const std::string& old_stored, const std::string& new_hash);
+
   // The owner's cards (or the one whose ID is `id`, when it is not empty) as
   // trees, in store order, each with a UID: a card without one gets a random
   // "urn:uuid:..." stored first, so that it keeps it from then on. `added`
@@ -137,6 +154,11 @@ class TRecordStore {
   void RecordChange(TJournalOp op, const std::string& owner, std::string_view xpath, std::string_view text,
                     TRecordOutcome& outcome);
   std::string NewUuid();
+  // The user store's password rule for a prepared fragment: hashes its
+  // PASSWORD texts and, for a replacement (`old` set) without one, carries the
+  // old record's over. `journal_text` becomes the fragment's text when it
+  // changed. False with the outcome set when no hash could be made.
+  bool ApplyPasswordRule(TXmlFragment& fragment, TNodeRef old, std::string& journal_text, TRecordOutcome& outcome);
 
   const TStoreKind kind_;
   const std::string url_path_;
@@ -149,6 +171,7 @@ class TRecordStore {
   std::vector<std::string> drawn_uuids_;
   std::deque<std::string> replay_ids_;    // of the entry being replayed
   std::deque<std::string> replay_uuids_;
+  bool replaying_ = false;  // a journal entry holds its passwords hashed already
 };
 
 }  // namespace pelorin

@@ -103,6 +103,7 @@ void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
     Started = LoadStores();
     if (!Started) return;
     OpenJournal();
+    HashClearPasswords();
     port = ConfiguredPort();
     TrustedProxies = ConfiguredTrustedProxies();
   }
@@ -110,6 +111,27 @@ void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
     Started = false;
     WriteLog("Unable to activate HTTP server.");
   }
+}
+
+// A user store written before passwords were hashed holds them in clear text.
+// They are hashed when the store is loaded, not at each account's next
+// sign-in: then no clear password stays on disk for an account nobody uses,
+// and the save right away puts the hashes on disk before the first request.
+// The first-run file holds only the documented first-run password; its store
+// is written at the first save, as always, with the hash.
+void TPelorinService::HashClearPasswords() {
+  const bool from_store_file = std::filesystem::exists(StoreFileOf(UserDom));
+  std::size_t hashed = 0;
+  try {
+    hashed = UserDom.HashClearPasswords();
+  } catch (const std::exception& e) {
+    WriteLog(std::string("The clear-text passwords could not be hashed: ") + e.what());
+    return;
+  }
+  if (hashed == 0) return;
+  if (!from_store_file) return;
+  WriteLog(std::to_string(hashed) + " clear-text passwords of the user store replaced by their hashes");
+  if (!SaveAll()) SaveTimer.SetEnabled(true);
 }
 
 void TPelorinService::SetRecordClock(const TLocalClock& clock) {

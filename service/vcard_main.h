@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "service/journal.h"
@@ -20,6 +21,7 @@
 #include "web/http_server.h"
 #include "service/record_ids.h"
 #include "service/record_store.h"
+#include "service/sign_in_cache.h"
 #include "web/request_info.h"
 #include "web/request_route.h"
 #include "web/sign_in_throttle.h"
@@ -37,6 +39,25 @@ inline constexpr char kStartMessage[] = "Starting Pelorin Version 1.0.1";
 inline constexpr char kStopMessage[] = "Stopping Pelorin";
 inline constexpr char kAccountRealm[] = "Please select your account.";
 inline constexpr char kVersionText[] = "Pelorin V1.0.1";
+// The account and password of the first-run user store.
+inline constexpr char kFirstRunAdmin[] = "admin";
+
+// What a request's password was found to be against each stored hash of its
+// account, worked out before the store lock is taken (a hash check takes tens
+// of milliseconds, and nobody should wait for another's), and a yescrypt hash
+// ready for an account whose stored one is of an older scheme.
+struct TSignInProof {
+  std::vector<std::pair<std::string, bool>> Verdicts;  // stored text, whether it matched
+  std::string Rehash;
+};
+
+// The account a request signed in with.
+struct TSignedIn {
+  std::string User;
+  std::string DisplayName;
+  bool IsAdmin = false;
+  bool DefaultPassword = false;  // the first-run admin/admin, still unchanged
+};
 
 class TPelorinService {
  public:
@@ -77,13 +98,22 @@ class TPelorinService {
   // only when a record matches, so the caller presets it to false.
   bool CheckUser(const std::string& user, const std::string& password, bool& is_admin,
                  std::string& display_name) REQUIRES(StoreLock);
-  void LogoutUser(const std::string& user, const std::string& password) REQUIRES(StoreLock);
+  void LogoutUser(const std::string& user, const std::string& password, const TSignInProof* proof = nullptr)
+      REQUIRES(StoreLock);
   static bool CheckAdminArea(bool is_admin, const std::string& path);
   // CheckUser's outcome in full: a refusal through the logout marker is no failed
   // sign-in (the password was right), so the throttle must tell them apart.
   enum class TAccountCheck { Accepted, LoggedOut, Refused };
+  // `proof`, when given, says what the password matched; a stored text it
+  // does not name (the account changed meanwhile) is checked here.
   TAccountCheck CheckAccount(const std::string& user, const std::string& password, bool& is_admin,
-                             std::string& display_name) REQUIRES(StoreLock);
+                             std::string& display_name, const TSignInProof* proof = nullptr) REQUIRES(StoreLock);
+  // Checks the password against the stored texts of its account, without the
+  // store lock; verified pairs go into the cache.
+  TSignInProof ProveSignIn(const std::string& user, const std::string& password,
+                           const std::vector<std::string>& stored) EXCLUDES(StoreLock);
+  bool PasswordMatches(const std::string& user, const std::string& password, const std::string& stored,
+                       const TSignInProof* proof) REQUIRES(StoreLock);
 
   // A URL-form path ("/config/config.xml") as a path below AppDir.
   static std::string MapPath(const std::string& path);
@@ -115,6 +145,9 @@ class TPelorinService {
   TQuickDom TempDom GUARDED_BY(StoreLock);
   TTimer SaveTimer GUARDED_BY(StoreLock);  // the lock guards its enabled state
   TSignInThrottle SignInThrottle GUARDED_BY(StoreLock);
+  // Verified sign-ins of the last minutes (its own lock); emptied whenever the
+  // user store changes.
+  TSignInCache SignInCache;
   // The front proxies whose X-Forwarded-For names the client (canonical
   // addresses), read from the configuration store at start.
   std::vector<std::string> TrustedProxies GUARDED_BY(StoreLock);
@@ -124,6 +157,7 @@ class TPelorinService {
 
  private:
   bool LoadStores() REQUIRES(StoreLock);
+  void HashClearPasswords() REQUIRES(StoreLock);
   std::optional<std::uint16_t> ConfiguredPort() REQUIRES(StoreLock);
   std::vector<std::string> ConfiguredTrustedProxies() REQUIRES(StoreLock);
   // Writes the cards, the users and the configuration, and empties the
@@ -157,10 +191,9 @@ class TPelorinService {
   TJournalCheckpoint Checkpoint GUARDED_BY(StoreLock);
 
   // Everything HTTPServerCommandGet does but the type of failure answers.
-  void AnswerRequest(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
+  void AnswerRequest(RequestInfo& req, ResponseInfo& res, const TSignInProof* proof) REQUIRES(StoreLock);
   // Routing of one request once the credentials have passed (web/dispatcher.cpp).
-  void RouteRequest(RequestInfo& req, ResponseInfo& res, const std::string& user,
-                    const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
+  void RouteRequest(RequestInfo& req, ResponseInfo& res, const TSignedIn& account) REQUIRES(StoreLock);
   void ServeFileRow(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
   void ServePhotoRow(RequestInfo& req, ResponseInfo& res, const std::string& user) REQUIRES(StoreLock);
   struct TExportChoice {
@@ -169,8 +202,8 @@ class TPelorinService {
   };
   void ExportCardsRow(RequestInfo& req, ResponseInfo& res, const std::string& user, const TExportChoice& choice)
       REQUIRES(StoreLock);
-  void RenderPageRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const std::string& user,
-                     const std::string& display_name, bool is_admin) REQUIRES(StoreLock);
+  void RenderPageRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const TSignedIn& account)
+      REQUIRES(StoreLock);
   void RecordCommandsRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route, const std::string& user)
       REQUIRES(StoreLock);
 

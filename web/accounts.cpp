@@ -3,11 +3,18 @@
 // run on a request thread while the dispatcher holds StoreLock.
 #include "service/vcard_main.h"
 
+#include <algorithm>
+#include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "service/password_hash.h"
 
 namespace pelorin {
 namespace {
+
+constexpr char kAccountsXPath[] = "xUser/User";
 
 std::string LowerAscii(std::string text) {
   for (char& c : text) {
@@ -16,41 +23,38 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
-// An XPath 1.0 string literal that stands for `text` whatever it holds. XPath has
-// no escapes: a text without double quotes goes between them, one without single
-// quotes between those, and a text with both is joined with concat() from pieces
-// free of double quotes and the double quotes themselves.
-std::string XPathLiteral(const std::string& text) {
-  if (text.find('"') == std::string::npos) return "\"" + text + "\"";
-  if (text.find('\'') == std::string::npos) return "'" + text + "'";
-  std::string joined = "concat(";
-  std::size_t start = 0;
-  bool first = true;
-  const auto add = [&](const std::string& literal) {
-    if (!first) joined += ',';
-    joined += literal;
-    first = false;
-  };
-  while (true) {
-    const std::size_t quote = text.find('"', start);
-    const std::string piece = text.substr(start, quote == std::string::npos ? std::string::npos : quote - start);
-    if (!piece.empty()) add("\"" + piece + "\"");
-    if (quote == std::string::npos) break;
-    add("'\"'");
-    start = quote + 1;
-  }
-  return joined + ")";
-}
-
-// The accounts whose PASSWORD text is exactly `password`. No stored text holds a
-// NUL byte, and the expression could not carry one, so such a password selects
-// nothing (the empty expression matches nothing).
-std::string AccountXPath(const std::string& password) {
-  if (password.find('\0') != std::string::npos) return {};
-  return "xUser/User[PASSWORD=" + XPathLiteral(password) + "]";
-}
-
 }  // namespace
+
+bool TPelorinService::PasswordMatches(const std::string& user, const std::string& password, const std::string& stored,
+                                      const TSignInProof* proof) {
+  if (proof != nullptr) {
+    for (const auto& [checked, verified] : proof->Verdicts) {
+      if (checked == stored) return verified;
+    }
+  }
+  const auto now = TSignInCache::TClock::now();
+  if (SignInCache.Holds(user, password, stored, now)) return true;
+  // The account changed since the proof was made: checked here, once.
+  if (!VerifyPassword(password, stored)) return false;
+  SignInCache.Remember(user, password, stored, now);
+  return true;
+}
+
+TSignInProof TPelorinService::ProveSignIn(const std::string& user, const std::string& password,
+                                          const std::vector<std::string>& stored) {
+  TSignInProof proof;
+  const auto now = TSignInCache::TClock::now();
+  for (const std::string& hash : stored) {
+    bool verified = SignInCache.Holds(user, password, hash, now);
+    if (!verified && VerifyPassword(password, hash)) {
+      verified = true;
+      SignInCache.Remember(user, password, hash, now);
+    }
+    proof.Verdicts.emplace_back(hash, verified);
+    if (verified && !hash.starts_with("$y$") && proof.Rehash.empty()) proof.Rehash = HashPassword(password);
+  }
+  return proof;
+}
 
 bool TPelorinService::CheckUser(const std::string& user, const std::string& password, bool& is_admin,
                                 std::string& display_name) {
@@ -58,43 +62,86 @@ bool TPelorinService::CheckUser(const std::string& user, const std::string& pass
 }
 
 TPelorinService::TAccountCheck TPelorinService::CheckAccount(const std::string& user, const std::string& password,
-                                                             bool& is_admin, std::string& display_name) {
+                                                             bool& is_admin, std::string& display_name,
+                                                             const TSignInProof* proof) {
   display_name.clear();
   bool found = false;
-  const std::string xpath = AccountXPath(password);
+  std::string upgrade;  // a verified hash of an older scheme, or a clear text
   const std::string wanted = LowerAscii(user);
-  // Every matching record is visited: with duplicates the last one's name and
-  // rights win, and the first one marked as logged out ends the check.
-  for (bool more = UserDom.Dom().SelectNode(xpath); more; more = UserDom.Dom().SelectNextNode(xpath)) {
-    if (!UserDom.Dom().SelectFirstChild()) continue;
-    if (LowerAscii(UserDom.Dom().GetSiblingText("USER")) == wanted) {
-      found = true;
-      display_name = UserDom.Dom().GetSiblingText("NAME");
-      is_admin = UserDom.Dom().SelectSibling("ADMIN");
-      if (UserDom.Dom().SelectSibling("LOGOUT")) {
-        UserDom.Dom().RemoveCurrent();  // the marker fails this one check only
-        return TAccountCheck::LoggedOut;
-      }
+  TQuickDom& dom = UserDom.Dom();
+  // Every account of that name whose password matches is visited: with
+  // duplicates the last one's name and rights win, and the first one marked as
+  // logged out ends the check.
+  for (bool more = !password.empty() && dom.SelectNode(kAccountsXPath); more; more = dom.SelectNextNode(kAccountsXPath)) {
+    const TNodeRef record = dom.CurrentNode();
+    if (!dom.SelectFirstChild() || LowerAscii(dom.GetSiblingText("USER")) != wanted) {
+      dom.SetCurrentNode(record);
+      continue;
     }
-    UserDom.Dom().SelectParent();
+    std::vector<std::string> stored;
+    for (bool next = dom.SelectSibling("PASSWORD"); next; next = dom.SelectNextSibling("PASSWORD")) {
+      stored.push_back(dom.GetText());
+    }
+    dom.SetCurrentNode(record);
+    const auto matching = std::find_if(stored.begin(), stored.end(), [&](const std::string& hash) {
+      return PasswordMatches(user, password, hash, proof);
+    });
+    if (matching == stored.end()) continue;
+    found = true;
+    if (!matching->starts_with("$y$")) upgrade = *matching;
+    dom.SelectFirstChild();
+    display_name = dom.GetSiblingText("NAME");
+    is_admin = dom.SelectSibling("ADMIN");
+    dom.SetCurrentNode(record);
+    dom.SelectFirstChild();
+    if (dom.SelectSibling("LOGOUT")) {
+      dom.RemoveCurrent();  // the marker fails this one check only
+      return TAccountCheck::LoggedOut;
+    }
+    dom.SetCurrentNode(record);
   }
   // The password never reaches the log: a log file must not hold secrets.
   if (!found && !user.empty() && !password.empty()) WriteLog("User (" + user + "/********) check failed.");
+  if (found && !upgrade.empty()) {
+    // An older scheme verified: the account gets a yescrypt hash from now on.
+    try {
+      const std::string hash = proof != nullptr && !proof->Rehash.empty() ? proof->Rehash : HashPassword(password);
+      UserDom.UpgradePassword(user, upgrade, hash);
+      SaveTimer.SetEnabled(true);
+    } catch (const std::exception& e) {
+      WriteLog(std::string("The password hash of a user could not be renewed: ") + e.what());
+    }
+  }
   return found ? TAccountCheck::Accepted : TAccountCheck::Refused;
 }
 
 // The marker lives in memory and reaches the file with the next save; it arms no
-// save of its own.
-void TPelorinService::LogoutUser(const std::string& user, const std::string& password) {
-  const std::string xpath = AccountXPath(password);
+// save of its own. The cache forgets the user, so the next request is checked
+// in full and meets the marker.
+void TPelorinService::LogoutUser(const std::string& user, const std::string& password, const TSignInProof* proof) {
   const std::string wanted = LowerAscii(user);
-  for (bool more = UserDom.Dom().SelectNode(xpath); more; more = UserDom.Dom().SelectNextNode(xpath)) {
-    if (!UserDom.Dom().SelectFirstChild()) continue;
-    if (LowerAscii(UserDom.Dom().GetSiblingText("USER")) == wanted && !UserDom.Dom().SelectSibling("LOGOUT")) {
-      UserDom.Dom().AddSibling("LOGOUT");
+  TQuickDom& dom = UserDom.Dom();
+  for (bool more = !password.empty() && dom.SelectNode(kAccountsXPath); more; more = dom.SelectNextNode(kAccountsXPath)) {
+    const TNodeRef record = dom.CurrentNode();
+    if (!dom.SelectFirstChild() || LowerAscii(dom.GetSiblingText("USER")) != wanted) {
+      dom.SetCurrentNode(record);
+      continue;
     }
-    UserDom.Dom().SelectParent();
+    std::vector<std::string> stored;
+    for (bool next = dom.SelectSibling("PASSWORD"); next; next = dom.SelectNextSibling("PASSWORD")) {
+      stored.push_back(dom.GetText());
+    }
+    dom.SetCurrentNode(record);
+    const bool matches = std::any_of(stored.begin(), stored.end(), [&](const std::string& hash) {
+      return PasswordMatches(user, password, hash, proof);
+    });
+    if (matches && dom.SelectFirstChild() && !dom.SelectSibling("LOGOUT")) {
+      dom.SetCurrentNode(record);
+      dom.AddChild("LOGOUT");
+    }
+    dom.SetCurrentNode(record);
   }
+  SignInCache.ForgetUser(user);
 }
 
 // A case-sensitive prefix test on the path as received: "/users.htm" and

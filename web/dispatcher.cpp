@@ -134,9 +134,30 @@ TRequestRoute TPelorinService::RouteOf(const std::string& path) const {
 
 void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) {
   std::uint64_t ticket = 0;
+  // The password is checked against its account's hashes before the lock is
+  // taken; under the lock only the verdicts are read.
+  std::optional<TSignInProof> proof;
+  const std::string user = TrimCredential(req.UserName);
+  const std::string pass = TrimCredential(req.Password);
+  if (!user.empty() && !pass.empty()) {
+    std::vector<std::string> stored;
+    {
+      TStoreGuard guard(StoreLock);
+      const std::string client = ClientAddress(req.PeerAddress, req.Headers, TrustedProxies);
+      // A locked or slowed sign-in is never checked, so it costs nothing.
+      if (req.Path == "/logout" || SignInThrottle.MayCheck(user, client, TSignInThrottle::TClock::now())) {
+        stored = UserDom.StoredPasswordsOf(user);
+      }
+    }
+    try {
+      proof = ProveSignIn(user, pass, stored);
+    } catch (const std::exception& e) {
+      WriteLog(std::string("A password could not be checked: ") + e.what());
+    }
+  }
   {
     TStoreGuard guard(StoreLock);
-    AnswerRequest(req, res);
+    AnswerRequest(req, res, proof ? &*proof : nullptr);
     ticket = TJournal::TakeThreadTicket();
     // Failure messages repeat what the request carried (a path, the parser's view
     // of a posted fragment); as HTML a browser would run markup hidden in them.
@@ -154,7 +175,7 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
   res.Body = message;
 }
 
-void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {
+void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res, const TSignInProof* proof) {
   res.AddRawHeader(CacheLineFor(req.Path));
   const std::string user = TrimCredential(req.UserName);
   const std::string pass = TrimCredential(req.Password);
@@ -162,7 +183,7 @@ void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {
   // Logging out needs no valid account, so that a browser holding stale
   // credentials can always be sent back to the sign-in.
   if (req.Path == "/logout") {
-    LogoutUser(user, pass);
+    LogoutUser(user, pass, proof);
     return res.RedirectTo(kPelorinIndex);
   }
   // A locked or slowed sign-in gets the challenge without its password being
@@ -173,7 +194,7 @@ void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {
   if (!SignInThrottle.MayCheck(user, client, now)) return AskForAccount(req, res);
   bool is_admin = false;
   std::string display_name;
-  const TAccountCheck check = CheckAccount(user, pass, is_admin, display_name);
+  const TAccountCheck check = CheckAccount(user, pass, is_admin, display_name, proof);
   if (check != TAccountCheck::Accepted) {
     if (check == TAccountCheck::Refused && !user.empty() && !pass.empty()) {
       const TSignInFailure effect = SignInThrottle.RecordFailure(user, client, now);
@@ -192,11 +213,14 @@ void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res) {
     res.Body = "User needs administrator rights.";
     return res.SetStatus(403);
   }
-  RouteRequest(req, res, user, display_name, is_admin);
+  // The first-run account keeps its first-run password until it is changed;
+  // the pages say so on every visit.
+  const bool default_password = EqualsIgnoringCase(user, kFirstRunAdmin) && pass == kFirstRunAdmin;
+  RouteRequest(req, res, {user, display_name, is_admin, default_password});
 }
 
-void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const std::string& user,
-                                   const std::string& display_name, bool is_admin) {
+void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const TSignedIn& account) {
+  const std::string& user = account.User;
   const std::string& path = req.Path;
   if (path == "/pelorin/" || path == "/pelorin" || path == "/") return res.RedirectTo(kPelorinIndex);
   if (path == "/user/" || path == "/user") return res.RedirectTo(kUserIndex);
@@ -220,7 +244,7 @@ void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const st
   }
   if (ext == ".htm" || ext == ".wml" || ext == ".vcf") {
     if (FileExists(route.File)) return ServeFileRow(req, res);
-    return RenderPageRow(req, res, route, user, display_name, is_admin);
+    return RenderPageRow(req, res, route, account);
   }
   // Any other extension, or none: 200 with an empty body.
 }

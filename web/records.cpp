@@ -27,6 +27,8 @@ void TPelorinService::RecordCommandsRow(RequestInfo& req, ResponseInfo& res, con
     return;
   }
   RunRecordCommands(req, res, Store(route.Store), OwnerNameOf(user));
+  // A password may have changed: what was verified before counts no more.
+  if (route.Store == TStoreKind::Users) SignInCache.ForgetAll();
 }
 
 // Reads the form, hands each command to the store's gate and answers; the

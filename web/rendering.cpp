@@ -21,7 +21,7 @@ constexpr std::string_view kUtf16Declaration = "<?xml version=\"1.0\" encoding=\
 
 // The parameters the server sets; a request field of one of these names would
 // let a query such as "?USER=bob" show another user's cards.
-constexpr std::string_view kServerParameters[] = {"USER", "NAME", "ADMIN", "VERSION"};
+constexpr std::string_view kServerParameters[] = {"USER", "NAME", "ADMIN", "VERSION", "DEFAULTPASSWORD"};
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -87,12 +87,12 @@ bool IsServerParameter(std::string_view entry) {
   return false;
 }
 
-void AppendServerParameters(std::vector<std::string>& fields, const std::string& user,
-                            const std::string& display_name, bool is_admin) {
+void AppendServerParameters(std::vector<std::string>& fields, const TSignedIn& account) {
   std::erase_if(fields, [](const std::string& entry) { return IsServerParameter(entry); });
-  fields.push_back("USER=" + LowerAscii(user));
-  fields.push_back("NAME=" + display_name);
-  if (is_admin) fields.push_back("ADMIN=true");
+  fields.push_back("USER=" + LowerAscii(account.User));
+  fields.push_back("NAME=" + account.DisplayName);
+  if (account.IsAdmin) fields.push_back("ADMIN=true");
+  if (account.DefaultPassword) fields.push_back("DEFAULTPASSWORD=true");
   fields.push_back(std::string("VERSION=") + kVersionText);
 }
 
@@ -112,10 +112,10 @@ std::string TPelorinService::WrapOutput(const std::string& ext, const std::strin
 }
 
 void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route,
-                                    const std::string& user, const std::string& display_name, bool is_admin) {
+                                    const TSignedIn& account) {
   try {
     TQuickDom& store = Store(route.Store).Dom();
-    AppendServerParameters(req.FormFields, user, display_name, is_admin);
+    AppendServerParameters(req.FormFields, account);
     const std::string stylesheet = route.File + ".xsl";
     std::string output;
     std::string ErrorText;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "xml/quickdom_impl.h"
 #include "xml/xml_fragment_impl.h"
@@ -221,6 +223,82 @@ void TXmlFragment::RemoveTopChildren(const std::string& name) {
     }
     child = next;
   }
+}
+
+namespace {
+
+bool IsNamed(const xmlNode* node, const std::string& name) {
+  return node->type == XML_ELEMENT_NODE && node->ns == nullptr && name == reinterpret_cast<const char*>(node->name);
+}
+
+std::string TextOf(const xmlNode* element) {
+  std::string text;
+  for (const xmlNode* part = element->children; part != nullptr; part = part->next) {
+    if ((part->type == XML_TEXT_NODE || part->type == XML_CDATA_SECTION_NODE) && part->content != nullptr) {
+      text += reinterpret_cast<const char*>(part->content);
+    }
+  }
+  return text;
+}
+
+// Depth-first, parents before children; the depth is bounded by the parse.
+template <typename Visit>
+void EachElement(xmlNode* node, const Visit& visit) {
+  for (; node != nullptr; node = node->next) {
+    if (node->type != XML_ELEMENT_NODE) continue;
+    xmlNode* const children = node->children;
+    visit(node);
+    EachElement(children, visit);
+  }
+}
+
+}  // namespace
+
+std::size_t TXmlFragment::ChangeElementTexts(const std::string& name,
+                                             const std::function<std::string(const std::string&)>& change) {
+  xmlNode* root = impl_->doc ? xmlDocGetRootElement(impl_->doc.get()) : nullptr;
+  std::vector<xmlNode*> found;
+  EachElement(root, [&](xmlNode* node) {
+    if (IsNamed(node, name)) found.push_back(node);
+  });
+  for (xmlNode* node : found) {
+    const std::string text = change(TextOf(node));
+    xmlNodeSetContent(node, nullptr);  // frees every child
+    xmlNodeAddContentLen(node, reinterpret_cast<const xmlChar*>(text.data()), static_cast<int>(text.size()));
+  }
+  return found.size();
+}
+
+void TXmlFragment::RemoveEmptyElements(const std::string& name) {
+  xmlNode* root = impl_->doc ? xmlDocGetRootElement(impl_->doc.get()) : nullptr;
+  if (root == nullptr) return;
+  std::vector<xmlNode*> doomed;
+  EachElement(root->children, [&](xmlNode* node) {
+    if (IsNamed(node, name) && TextOf(node).empty()) doomed.push_back(node);
+  });
+  // Parents come before their children, so an inner one is freed with its parent first.
+  for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) {
+    xmlUnlinkNode(*it);
+    xmlFreeNode(*it);
+  }
+}
+
+void TXmlFragment::AppendTopChild(const std::string& name, const std::string& text) {
+  xmlNode* root = impl_->doc ? xmlDocGetRootElement(impl_->doc.get()) : nullptr;
+  if (root == nullptr) return;
+  xmlNode* child = xmlNewDocNode(impl_->doc.get(), nullptr, reinterpret_cast<const xmlChar*>(name.c_str()), nullptr);
+  if (child == nullptr) throw std::bad_alloc();
+  xmlNodeAddContentLen(child, reinterpret_cast<const xmlChar*>(text.data()), static_cast<int>(text.size()));
+  xmlAddChild(root, child);
+}
+
+std::string TXmlFragment::Serialize() const {
+  xmlNode* root = impl_->doc ? xmlDocGetRootElement(impl_->doc.get()) : nullptr;
+  if (root == nullptr) return {};
+  XmlPtr<xmlBuffer> buffer(xmlBufferCreate());
+  if (!buffer) throw std::bad_alloc();
+  if (xmlNodeDump(buffer.get(), impl_->doc.get(), root, 0, 0) < 0) throw std::bad_alloc();
+  return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())), xmlBufferLength(buffer.get()));
 }
 
 std::string TXmlFragment::TopChildText(const std::string& name) const {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,6 +54,17 @@ class TXmlFragment {
   void RemoveTopChildren(const std::string& name);
   // The text of the outer element's first child element of that name.
   std::string TopChildText(const std::string& name) const;
+
+  // Every element of that name, the outer one included, in document order:
+  // its text (text and CDATA joined) is handed to `change`, and what it
+  // returns replaces the element's content. Returns how many there were.
+  std::size_t ChangeElementTexts(const std::string& name, const std::function<std::string(const std::string&)>& change);
+  // Removes every element of that name below the outer one whose text is empty.
+  void RemoveEmptyElements(const std::string& name);
+  // Adds a child element with that text at the end of the outer element.
+  void AppendTopChild(const std::string& name, const std::string& text);
+  // The fragment as XML text again (UTF-8, no declaration).
+  std::string Serialize() const;
 
   // The highest code point in names, comments, processing instructions and
   // CDATA: the parts a store file can only hold in its own encoding.

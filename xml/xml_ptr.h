@@ -20,6 +20,7 @@ struct XmlRelease {
   void operator()(xmlDoc* p) const noexcept { xmlFreeDoc(p); }
   void operator()(xmlNode* p) const noexcept { xmlFreeNode(p); }  // unlinked nodes only
   void operator()(xmlChar* p) const noexcept { xmlFree(p); }
+  void operator()(xmlBuffer* p) const noexcept { xmlBufferFree(p); }
   void operator()(xmlParserCtxt* p) const noexcept { xmlFreeParserCtxt(p); }
   void operator()(xmlXPathContext* p) const noexcept { xmlXPathFreeContext(p); }
   void operator()(xmlXPathCompExpr* p) const noexcept { xmlXPathFreeCompExpr(p); }

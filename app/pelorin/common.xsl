@@ -11,6 +11,8 @@
   <xsl:param name="NAME"/>
   <xsl:param name="ADMIN"/>
   <xsl:param name="VERSION"/>
+  <!-- "true" while the first-run account still has its first-run password. -->
+  <xsl:param name="DEFAULTPASSWORD"/>
 
   <xsl:variable name="is-admin" select="$ADMIN = 'true'"/>
 

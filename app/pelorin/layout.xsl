@@ -121,6 +121,13 @@ function pelorinPost(form, command, xml) {
         </div>
         <div class="main">
           <h1><xsl:value-of select="$title"/></h1>
+          <xsl:if test="$DEFAULTPASSWORD = 'true'">
+            <p class="notice warning" role="alert">
+              <xsl:text>This account still has the password it was installed with. </xsl:text>
+              <a href="../user/edit.htm?LOGIN={$USER}">Change the password</a>
+              <xsl:text> before anyone else can reach this server.</xsl:text>
+            </p>
+          </xsl:if>
           <xsl:copy-of select="$content"/>
         </div>
         <div class="footer"><xsl:value-of select="$VERSION"/></div>

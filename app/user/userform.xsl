@@ -2,7 +2,8 @@
 <!-- The account form of new.htm and edit.htm: login (new accounts only),
      display name, password and the administrator flag. The script builds the
      User record; other elements of an edited record are posted back as they
-     are. -->
+     are. The password field is write-only: the stored hash never reaches the
+     page, and the server hashes a new password before it is stored. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
                 xmlns="http://www.w3.org/1999/xhtml">
 
@@ -32,8 +33,9 @@ function pelorinSaveUser(form, command) {
     alert('The two passwords differ.');
     return false;
   }
-  if (!password) password = pelorinValue('password-current');
-  if (!password) {
+  // The stored password never comes to the page: an edit without a new one
+  // posts none, and the server keeps the old one.
+  if (!password && command === 'insert') {
     alert('Please enter a password.');
     return false;
   }
@@ -41,7 +43,7 @@ function pelorinSaveUser(form, command) {
     alert('A password cannot begin or end with a blank.');
     return false;
   }
-  var xml = '<User>' + pelorinElement('USER', login) + pelorinElement('PASSWORD', password) +
+  var xml = '<User>' + pelorinElement('USER', login) + (password ? pelorinElement('PASSWORD', password) : '') +
       pelorinElement('NAME', pelorinTrimmed('display-name'));
   if (document.getElementById('admin').checked) xml += '<ADMIN/>';
   xml += pelorinAscii(pelorinValue('user-keep')) + '</User>';
@@ -65,7 +67,6 @@ function pelorinSaveUser(form, command) {
         <input type="hidden" name="Command" value=""/>
         <input type="hidden" name="XML" value=""/>
         <input type="hidden" name="Redirect" value="index.htm"/>
-        <input type="hidden" id="password-current" value="{$account/PASSWORD}"/>
         <input type="hidden" id="user-keep">
           <xsl:attribute name="value">
             <xsl:apply-templates mode="serialize" select="$account/*[not(self::USER or self::PASSWORD
