@@ -26,10 +26,14 @@ bool FileExists(const std::string& path) {
 
 TPelorinService::TPelorinService(boost::asio::io_context& loop, std::chrono::milliseconds save_interval)
     : HTTPServer([this](RequestInfo& req, ResponseInfo& res) { HTTPServerCommandGet(req, res); }),
+      HTTPSServer([this](RequestInfo& req, ResponseInfo& res) { HTTPServerCommandGet(req, res); }),
       SaveTimer(loop, save_interval, [this] { SaveTimerTimer(); }),
       JournalHook(*this) {}
 
-TPelorinService::~TPelorinService() { HTTPServer.Deactivate(); }
+TPelorinService::~TPelorinService() {
+  HTTPServer.Deactivate();
+  HTTPSServer.Deactivate();
+}
 
 std::string TPelorinService::MapPath(const std::string& path) {
   std::string mapped = path;
@@ -95,7 +99,7 @@ void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
   while (AppDir.size() > 1 && AppDir.back() == kDirectorySeparator) AppDir.pop_back();
   if (AppDir == "/") AppDir.clear();  // the root: paths begin with the separator
   WriteLog(kStartMessage);
-  std::optional<std::uint16_t> port;
+  std::optional<TListenerPlan> listeners;
   {
     // The server is not active yet, so nothing waits for the lock; taking it keeps
     // the rule that the documents are only touched under it.
@@ -104,10 +108,10 @@ void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
     if (!Started) return;
     OpenJournal();
     HashClearPasswords();
-    port = ConfiguredPort();
+    listeners = ConfiguredListeners();
     TrustedProxies = ConfiguredTrustedProxies();
   }
-  if (!port || !HTTPServer.Activate(*port)) {
+  if (!listeners || !ActivateListeners(*listeners)) {
     Started = false;
     WriteLog("Unable to activate HTTP server.");
   }
@@ -156,6 +160,7 @@ void TPelorinService::SaveTimerTimer() {
 void TPelorinService::ServiceStop(bool& Stopped) {
   WriteLog(kStopMessage);
   HTTPServer.Deactivate();
+  HTTPSServer.Deactivate();
   TStoreGuard guard(StoreLock);
   SaveTimer.SetEnabled(false);
   Stopped = SaveAll();

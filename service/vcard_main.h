@@ -51,6 +51,18 @@ struct TSignInProof {
   std::string Rehash;
 };
 
+// What the plain HTTP port does when a TLS port is there too.
+enum class TPlainHttp { Serve, Redirect, Off };
+
+// The listeners the configuration asks for.
+struct TListenerPlan {
+  std::uint16_t PlainPort = kDefaultPort;
+  TListenSettings Plain;
+  std::optional<std::uint16_t> TlsPort;
+  TListenSettings Secure;
+  TPlainHttp PlainMode = TPlainHttp::Serve;
+};
+
 // The account a request signed in with.
 struct TSignedIn {
   std::string User;
@@ -124,6 +136,8 @@ class TPelorinService {
 
   // The port the server listens on while active, 0 otherwise.
   std::uint16_t Port() const { return HTTPServer.Port(); }
+  // The TLS port while it is active, 0 otherwise.
+  std::uint16_t TlsPort() const { return HTTPSServer.Port(); }
 
   std::string AppDir;  // no trailing separator
   std::string BasePath;
@@ -138,6 +152,9 @@ class TPelorinService {
   TJournal Journal;
 
   THttpServer HTTPServer;
+  THttpServer HTTPSServer;
+  // Set at the start, before a listener runs, and only read afterwards.
+  TPlainHttp PlainHttpMode = TPlainHttp::Serve;
   TQuickDom XSLDom GUARDED_BY(StoreLock);
   TRecordStore XMLDom GUARDED_BY(StoreLock){TStoreKind::Cards, "/pelorin/base.xml"};
   TRecordStore UserDom GUARDED_BY(StoreLock){TStoreKind::Users, "/user/user.xml"};
@@ -159,6 +176,12 @@ class TPelorinService {
   bool LoadStores() REQUIRES(StoreLock);
   void HashClearPasswords() REQUIRES(StoreLock);
   std::optional<std::uint16_t> ConfiguredPort() REQUIRES(StoreLock);
+  // The listeners (service/listeners.cpp); nullopt, logged, when the
+  // configuration cannot be followed.
+  std::string ConfigText(const std::string& name) REQUIRES(StoreLock);
+  std::optional<TListenerPlan> ConfiguredListeners() REQUIRES(StoreLock);
+  bool ActivateListeners(const TListenerPlan& plan);
+  void RedirectToHttps(const RequestInfo& req, ResponseInfo& res) const;
   std::vector<std::string> ConfiguredTrustedProxies() REQUIRES(StoreLock);
   // Writes the cards, the users and the configuration, and empties the
   // journal when all three are written; false when one failed.

@@ -134,6 +134,7 @@ TRequestRoute TPelorinService::RouteOf(const std::string& path) const {
 
 void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) {
   std::uint64_t ticket = 0;
+  if (req.Scheme == "http" && PlainHttpMode == TPlainHttp::Redirect) return RedirectToHttps(req, res);
   // The password is checked against its account's hashes before the lock is
   // taken; under the lock only the verdicts are read.
   std::optional<TSignInProof> proof;

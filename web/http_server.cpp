@@ -20,8 +20,12 @@
 #include <sys/socket.h>
 
 #include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include "web/request_reader.h"
 #include "web/response_writer.h"
@@ -31,6 +35,7 @@ namespace pelorin {
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
+namespace ssl = asio::ssl;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
@@ -41,9 +46,22 @@ namespace {
 // handler threads may have open at once.
 constexpr std::size_t kDescriptorsForFiles = 128;
 
-// What this listener speaks, for checks that compare it with what a page claims
-// (the cross-site check); a TLS listener would set "https".
-constexpr char kListenerScheme[] = "http";
+// TLS 1.2 with forward secrecy and AEAD ciphers only (TLS 1.3 brings its own
+// suites, all of them current); what browsers, phones and desktop programs of
+// the last years speak.
+constexpr char kTls12Ciphers[] =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
+    "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305:"
+    "DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384";
+
+std::string OpenSslErrorText() {
+  const unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  if (code == 0) return "no reason given";
+  char text[256];
+  ERR_error_string_n(code, text, sizeof text);
+  return text;
+}
 
 // Every connection holds a descriptor. The soft limit is often far below the hard
 // one (1024 against 524288 under systemd), so it is raised as far as allowed, and
@@ -84,7 +102,7 @@ class THttpServer::Impl {
   Impl(THandler handler, THttpServerLimits limits) : handler_(std::move(handler)), limits_(limits) {}
   ~Impl() { Deactivate(); }
 
-  bool Activate(std::uint16_t port);
+  bool Activate(std::uint16_t port, const TListenSettings& listen);
   void Deactivate();
   std::uint16_t Port() const { return port_.load(); }
   std::size_t ConnectionCap() const { return connection_cap_.load(); }
@@ -95,10 +113,13 @@ class THttpServer::Impl {
 
  private:
   class TConnection;
+  template <bool kTls>
+  class TConnectionOf;
   // Oldest first; entries of connections that ended without Close are expired.
   using TConnectionList = std::list<std::weak_ptr<TConnection>>;
 
-  bool OpenAcceptor(std::uint16_t port);
+  bool OpenAcceptor(std::uint16_t port, const std::string& address);
+  bool LoadTls(const TTlsSettings& settings);
   void RunIoLoop() noexcept;
   void AcceptNext();
   void OnAccept(error_code ec, tcp::socket socket);
@@ -124,6 +145,7 @@ class THttpServer::Impl {
   std::unique_ptr<asio::io_context> io_;
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> keep_running_;
   std::optional<tcp::acceptor> acceptor_;
+  std::optional<ssl::context> tls_;  // set while a TLS listener is active
   std::optional<asio::steady_timer> retry_timer_;
   std::thread io_thread_;
   std::atomic<std::uint16_t> port_{0};
@@ -150,26 +172,53 @@ class THttpServer::Impl {
   std::vector<std::thread> workers_;  // only Activate and Deactivate touch it
 };
 
-// One connection from accept to close. Lives in shared_ptrs held by its pending
-// operations; every method but RunHandler and the destructor runs on the I/O thread.
-class THttpServer::Impl::TConnection : public std::enable_shared_from_this<TConnection> {
+// What the server's lists and handler threads see of a connection, whatever it
+// speaks.
+class THttpServer::Impl::TConnection {
  public:
-  TConnection(Impl& server, tcp::socket socket, std::string peer)
-      : server_(server), stream_(std::move(socket)), peer_(std::move(peer)) {
+  virtual ~TConnection() = default;
+  virtual void Start() = 0;  // throws std::bad_alloc; Close then undoes it
+  virtual void CloseUnlessHandling() = 0;
+  virtual void RunHandler() noexcept = 0;  // on a handler thread
+  virtual void Close() = 0;
+};
+
+// One connection from accept to close, over plain TCP or TLS (kTls). Lives in
+// shared_ptrs held by its pending operations; every method but RunHandler and
+// the destructor runs on the I/O thread.
+template <bool kTls>
+class THttpServer::Impl::TConnectionOf final : public TConnection,
+                                               public std::enable_shared_from_this<TConnectionOf<kTls>> {
+ public:
+  using TStream = std::conditional_t<kTls, beast::ssl_stream<beast::tcp_stream>, beast::tcp_stream>;
+
+  TConnectionOf(Impl& server, tcp::socket socket, std::string peer)
+      : server_(server), stream_(MakeStream(server, std::move(socket))), peer_(std::move(peer)) {
     server_.ConnectionStarted();
   }
-  ~TConnection();
+  ~TConnectionOf() override;
 
-  void Start();  // throws std::bad_alloc; Close then undoes it
-  void CloseUnlessHandling();
-  void RunHandler() noexcept;  // on a handler thread
+  void Start() override;
+  void CloseUnlessHandling() override;
+  void RunHandler() noexcept override;
   void Answer(std::string bytes);
-  void Close();
+  void Close() override;
 
  private:
   enum class TPhase { Reading, Handling, Writing, Lingering, Closed };
   static constexpr std::size_t kChunkSize = 8192;
 
+  static TStream MakeStream(Impl& server, tcp::socket socket) {
+    if constexpr (kTls) {
+      return TStream(std::move(socket), *server.tls_);
+    } else {
+      return TStream(std::move(socket));
+    }
+  }
+  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
+  std::shared_ptr<TConnectionOf> Self() { return this->shared_from_this(); }
+
+  void ReadHeader();
   void OnHeader(error_code ec);
   void WriteContinue(bool until_close);  // the interim answer, then ReadBody
   void ReadBody(bool until_close);
@@ -184,7 +233,7 @@ class THttpServer::Impl::TConnection : public std::enable_shared_from_this<TConn
   void DrainMore();
 
   Impl& server_;
-  beast::tcp_stream stream_;
+  TStream stream_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   const std::string peer_;
@@ -203,7 +252,8 @@ class THttpServer::Impl::TConnection : public std::enable_shared_from_this<TConn
   std::optional<TConnectionList::iterator> awaiting_entry_;
 };
 
-THttpServer::Impl::TConnection::~TConnection() {
+template <bool kTls>
+THttpServer::Impl::TConnectionOf<kTls>::~TConnectionOf() {
   // Only a failure inside a completion handler ends a connection without Close; its
   // list entries then linger, expired, and must stop counting against the cap.
   if (phase_ != TPhase::Closed) {
@@ -215,21 +265,38 @@ THttpServer::Impl::TConnection::~TConnection() {
   server_.ConnectionEnded();
 }
 
-void THttpServer::Impl::TConnection::Start() {
-  open_entry_ = server_.open_connections_.insert(server_.open_connections_.end(), weak_from_this());
-  awaiting_entry_ = server_.awaiting_request_.insert(server_.awaiting_request_.end(), weak_from_this());
-  stream_.expires_after(server_.limits_.ReadTimeout);
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::Start() {
+  open_entry_ = server_.open_connections_.insert(server_.open_connections_.end(), std::weak_ptr<TConnection>(Self()));
+  awaiting_entry_ = server_.awaiting_request_.insert(server_.awaiting_request_.end(), std::weak_ptr<TConnection>(Self()));
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(
       std::min<std::size_t>(server_.limits_.HeaderLimit, std::numeric_limits<std::uint32_t>::max())));
   // The declared length is judged after the whole head is read, so that a request to
   // be dropped unanswered is dropped even when it announces a huge body.
   parser_->body_limit(boost::none);
-  http::async_read_header(stream_, buffer_, *parser_,
-                          [self = shared_from_this()](error_code ec, std::size_t) { self->OnHeader(ec); });
+  if constexpr (kTls) {
+    // The handshake has a time of its own: a client that opens the connection
+    // and says nothing must not hold it for the whole read time-out.
+    Lowest().expires_after(server_.limits_.HandshakeTimeout);
+    stream_.async_handshake(ssl::stream_base::server, [self = Self()](error_code ec) {
+      if (ec || self->server_.stopping_) return self->Close();
+      self->ReadHeader();
+    });
+  } else {
+    ReadHeader();
+  }
 }
 
-void THttpServer::Impl::TConnection::OnHeader(error_code ec) {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::ReadHeader() {
+  Lowest().expires_after(server_.limits_.ReadTimeout);
+  http::async_read_header(stream_, buffer_, *parser_,
+                          [self = Self()](error_code ec, std::size_t) { self->OnHeader(ec); });
+}
+
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::OnHeader(error_code ec) {
   if (ec || server_.stopping_) return Close();
   const auto& message = parser_->get();
   const unsigned version = message.version();
@@ -257,71 +324,83 @@ void THttpServer::Impl::TConnection::OnHeader(error_code ec) {
   ReadBody(until_close);
 }
 
-void THttpServer::Impl::TConnection::WriteContinue(bool until_close) {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::WriteContinue(bool until_close) {
   static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
   asio::async_write(stream_, asio::buffer(kContinue.data(), kContinue.size()),
-                    [self = shared_from_this(), until_close](error_code ec, std::size_t) {
+                    [self = Self(), until_close](error_code ec, std::size_t) {
                       if (ec || self->server_.stopping_ || self->phase_ == TPhase::Closed) return self->Close();
                       self->ReadBody(until_close);
                     });
 }
 
-void THttpServer::Impl::TConnection::ReadBody(bool until_close) {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::ReadBody(bool until_close) {
   if (until_close) return ReadUntilPeerCloses();
   parser_->body_limit(server_.limits_.BodyLimit);
   http::async_read(stream_, buffer_, *parser_,
-                   [self = shared_from_this()](error_code ec, std::size_t) { self->OnBody(ec); });
+                   [self = Self()](error_code ec, std::size_t) { self->OnBody(ec); });
 }
 
-void THttpServer::Impl::TConnection::OnBody(error_code ec) {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::OnBody(error_code ec) {
   if (ec == http::error::body_limit) return AnswerTooLarge();
   if (ec || server_.stopping_) return Close();
   Dispatch(std::move(parser_->get().body()));
 }
 
-void THttpServer::Impl::TConnection::ReadUntilPeerCloses() {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::ReadUntilPeerCloses() {
   body_ = beast::buffers_to_string(buffer_.data());
   buffer_.consume(buffer_.size());
   if (body_.size() > server_.limits_.BodyLimit) return AnswerTooLarge();
   if (!MakeChunk()) return Close();
   stream_.async_read_some(asio::buffer(chunk_.get(), kChunkSize),
-                          [self = shared_from_this()](error_code ec, std::size_t count) { self->OnBodyBytes(ec, count); });
+                          [self = Self()](error_code ec, std::size_t count) { self->OnBodyBytes(ec, count); });
 }
 
-void THttpServer::Impl::TConnection::OnBodyBytes(error_code ec, std::size_t count) {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::OnBodyBytes(error_code ec, std::size_t count) {
   body_.append(chunk_.get(), count);
   if (body_.size() > server_.limits_.BodyLimit) return AnswerTooLarge();
-  if (ec == asio::error::eof && !server_.stopping_) return Dispatch(std::move(body_));
+  // Over TLS a peer that just closes its side (no close_notify) ends the body too:
+  // the length of such a body is the peer's word either way.
+  const bool ended = ec == asio::error::eof || ec == ssl::error::stream_truncated;
+  if (ended && !server_.stopping_) return Dispatch(std::move(body_));
   if (ec || server_.stopping_) return Close();
   stream_.async_read_some(asio::buffer(chunk_.get(), kChunkSize),
-                          [self = shared_from_this()](error_code next_ec, std::size_t next) {
+                          [self = Self()](error_code next_ec, std::size_t next) {
                             self->OnBodyBytes(next_ec, next);
                           });
 }
 
-bool THttpServer::Impl::TConnection::MakeChunk() {
+template <bool kTls>
+bool THttpServer::Impl::TConnectionOf<kTls>::MakeChunk() {
   if (!chunk_) chunk_.reset(new (std::nothrow) char[kChunkSize]);
   return chunk_ != nullptr;
 }
 
-void THttpServer::Impl::TConnection::StopAwaitingRequest() {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::StopAwaitingRequest() {
   if (!awaiting_entry_) return;
   server_.awaiting_request_.erase(*awaiting_entry_);
   awaiting_entry_.reset();
 }
 
-void THttpServer::Impl::TConnection::Dispatch(std::string body) {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::Dispatch(std::string body) {
   std::optional<RequestInfo> request = AssembleRequest(head_, std::move(body), peer_);
   if (!request) return Close();
   request_ = std::move(*request);
-  request_.Scheme = kListenerScheme;
+  request_.Scheme = kTls ? "https" : "http";
   StopAwaitingRequest();
   phase_ = TPhase::Handling;
-  stream_.expires_never();
-  server_.StartHandler(shared_from_this());
+  Lowest().expires_never();
+  server_.StartHandler(Self());
 }
 
-void THttpServer::Impl::TConnection::RunHandler() noexcept {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::RunHandler() noexcept {
   try {
     ResponseInfo response;
     try {
@@ -333,37 +412,47 @@ void THttpServer::Impl::TConnection::RunHandler() noexcept {
       response.SetStatus(500);
       response.Body = "Unknown failure while handling the request.";
     }
-    asio::post(stream_.get_executor(), [self = shared_from_this(),
+    asio::post(stream_.get_executor(), [self = Self(),
                                         bytes = ComposeResponse(std::move(response), method_)]() mutable {
       self->Answer(std::move(bytes));
     });
   } catch (...) {
     // Out of memory while composing: the connection closes with nothing written.
-    asio::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
+    asio::post(stream_.get_executor(), [self = Self()] { self->Close(); });
   }
 }
 
-void THttpServer::Impl::TConnection::Answer(std::string bytes) {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::Answer(std::string bytes) {
   response_bytes_ = std::move(bytes);
   phase_ = TPhase::Writing;
+  if constexpr (kTls) {
+    Lowest().expires_after(server_.limits_.WriteTimeout);
+    asio::async_write(stream_, asio::buffer(response_bytes_), [self = Self()](error_code write_ec, std::size_t) {
+      if (write_ec) return self->Close();
+      self->Linger();
+    });
+    return;
+  }
   // Most responses fit the socket's buffer whole. Sent here without waiting, and held
   // back (MSG_MORE) until the shutdown in Linger adds the FIN, they leave in one
   // segment with it: the peer, reading until close, learns the end at once.
   error_code ec;
-  tcp::socket& socket = stream_.socket();
+  tcp::socket& socket = Lowest().socket();
   if (!socket.non_blocking()) socket.non_blocking(true, ec);
   const std::size_t sent = ec ? 0 : socket.send(asio::buffer(response_bytes_), MSG_MORE, ec);
   if (!ec && sent == response_bytes_.size()) return Linger();
   if (ec && ec != asio::error::would_block && ec != asio::error::try_again) return Close();
-  stream_.expires_after(server_.limits_.WriteTimeout);
+  Lowest().expires_after(server_.limits_.WriteTimeout);
   asio::async_write(stream_, asio::buffer(response_bytes_) + sent,
-                    [self = shared_from_this()](error_code write_ec, std::size_t) {
+                    [self = Self()](error_code write_ec, std::size_t) {
                       if (write_ec) return self->Close();
                       self->Linger();
                     });
 }
 
-void THttpServer::Impl::TConnection::AnswerTooLarge() {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::AnswerTooLarge() {
   StopAwaitingRequest();
   ResponseInfo response;
   response.SetStatus(413);
@@ -375,30 +464,41 @@ void THttpServer::Impl::TConnection::AnswerTooLarge() {
 // Closing a socket with unread bytes makes the kernel reset the connection, and the
 // peer may then lose the response it has not read yet (a 413 sent while it is still
 // uploading). So the sending side is shut first and the rest read and discarded.
-void THttpServer::Impl::TConnection::Linger() {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::Linger() {
   phase_ = TPhase::Lingering;
+  if constexpr (kTls) {
+    // close_notify tells the peer the answer is whole; its own is awaited for
+    // the linger time at most.
+    Lowest().expires_after(server_.limits_.LingerTimeout);
+    stream_.async_shutdown([self = Self()](error_code) { self->Close(); });
+    return;
+  }
   error_code ignored;
-  stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-  stream_.expires_after(server_.limits_.LingerTimeout);
+  Lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+  Lowest().expires_after(server_.limits_.LingerTimeout);
   if (!MakeChunk()) return Close();
   DrainMore();
 }
 
-void THttpServer::Impl::TConnection::DrainMore() {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::DrainMore() {
   stream_.async_read_some(asio::buffer(chunk_.get(), kChunkSize),
-                          [self = shared_from_this()](error_code ec, std::size_t) {
+                          [self = Self()](error_code ec, std::size_t) {
                             if (ec || self->phase_ == TPhase::Closed) return self->Close();
                             self->DrainMore();
                           });
 }
 
-void THttpServer::Impl::TConnection::CloseUnlessHandling() {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::CloseUnlessHandling() {
   if (phase_ == TPhase::Reading || phase_ == TPhase::Lingering) Close();
 }
 
 // The operations still pending complete with an error and drop their hold; the
 // descriptor and the place under the cap are free at once.
-void THttpServer::Impl::TConnection::Close() {
+template <bool kTls>
+void THttpServer::Impl::TConnectionOf<kTls>::Close() {
   if (phase_ == TPhase::Closed) return;
   phase_ = TPhase::Closed;
   StopAwaitingRequest();
@@ -407,12 +507,12 @@ void THttpServer::Impl::TConnection::Close() {
     open_entry_.reset();
   }
   error_code ignored;
-  stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-  stream_.socket().close(ignored);
+  Lowest().socket().shutdown(tcp::socket::shutdown_both, ignored);
+  Lowest().socket().close(ignored);
   server_.ConnectionClosed();
 }
 
-bool THttpServer::Impl::Activate(std::uint16_t port) {
+bool THttpServer::Impl::Activate(std::uint16_t port, const TListenSettings& listen) {
   std::lock_guard lifecycle(lifecycle_mutex_);
   {
     std::lock_guard lock(mutex_);
@@ -426,9 +526,10 @@ bool THttpServer::Impl::Activate(std::uint16_t port) {
   io_ = std::make_unique<asio::io_context>(1);
   acceptor_.emplace(*io_);
   retry_timer_.emplace(*io_);
-  if (!OpenAcceptor(port)) {
+  if ((listen.Tls && !LoadTls(*listen.Tls)) || !OpenAcceptor(port, listen.Address)) {
     retry_timer_.reset();
     acceptor_.reset();
+    tls_.reset();
     io_.reset();
     connection_cap_ = 0;
     return false;
@@ -446,6 +547,7 @@ bool THttpServer::Impl::Activate(std::uint16_t port) {
     keep_running_.reset();
     retry_timer_.reset();
     acceptor_.reset();
+    tls_.reset();
     io_.reset();
     port_ = 0;
     connection_cap_ = 0;
@@ -456,13 +558,59 @@ bool THttpServer::Impl::Activate(std::uint16_t port) {
   return true;
 }
 
-// Dual-stack IPv6 reaches IPv4 clients too; a host without IPv6 gets IPv4 alone.
-bool THttpServer::Impl::OpenAcceptor(std::uint16_t port) {
+// The certificate chain and its key, and what the listener accepts: TLS 1.2
+// and 1.3 only, without compression or renegotiation by the client.
+bool THttpServer::Impl::LoadTls(const TTlsSettings& settings) {
+  const auto fail = [this](const std::string& what) {
+    std::lock_guard lock(mutex_);
+    error_text_ = what;
+    return false;
+  };
+  try {
+    tls_.emplace(ssl::context::tls_server);
+  } catch (const std::exception& e) {
+    return fail(std::string("Could not set up TLS: ") + e.what());
+  }
+  SSL_CTX* native = tls_->native_handle();
+  SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
+  SSL_CTX_set_options(native, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_SINGLE_DH_USE);
+  if (SSL_CTX_set_cipher_list(native, kTls12Ciphers) != 1) {
+    return fail("Could not set the TLS ciphers: " + OpenSslErrorText());
+  }
+  if (SSL_CTX_use_certificate_chain_file(native, settings.CertificateChainFile.c_str()) != 1) {
+    return fail("Could not load the TLS certificate chain " + settings.CertificateChainFile + ": " +
+                OpenSslErrorText());
+  }
+  if (SSL_CTX_use_PrivateKey_file(native, settings.PrivateKeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    return fail("Could not load the TLS private key " + settings.PrivateKeyFile + ": " + OpenSslErrorText());
+  }
+  if (SSL_CTX_check_private_key(native) != 1) {
+    return fail("The TLS private key " + settings.PrivateKeyFile + " does not belong to the certificate: " +
+                OpenSslErrorText());
+  }
+  return true;
+}
+
+// Every address: dual-stack IPv6 reaches IPv4 clients too; a host without IPv6
+// gets IPv4 alone. One address (127.0.0.1 behind a local proxy): that one only.
+bool THttpServer::Impl::OpenAcceptor(std::uint16_t port, const std::string& address) {
   error_code ec;
   tcp::endpoint endpoint(tcp::v6(), port);
-  acceptor_->open(tcp::v6(), ec);
-  if (!ec) acceptor_->set_option(asio::ip::v6_only(false), ec);
-  if (ec) {
+  if (!address.empty()) {
+    const asio::ip::address chosen = asio::ip::make_address(address, ec);
+    if (ec) {
+      std::lock_guard lock(mutex_);
+      error_text_ = "Not an address to listen on: " + address;
+      return false;
+    }
+    endpoint = tcp::endpoint(chosen, port);
+    acceptor_->open(endpoint.protocol(), ec);
+    if (!ec && chosen.is_v6()) acceptor_->set_option(asio::ip::v6_only(true), ec);
+  } else {
+    acceptor_->open(tcp::v6(), ec);
+    if (!ec) acceptor_->set_option(asio::ip::v6_only(false), ec);
+  }
+  if (ec && address.empty()) {
     error_code ignored;
     acceptor_->close(ignored);
     ec.clear();
@@ -475,7 +623,8 @@ bool THttpServer::Impl::OpenAcceptor(std::uint16_t port) {
   const tcp::endpoint bound = ec ? tcp::endpoint() : acceptor_->local_endpoint(ec);
   if (ec) {
     std::lock_guard lock(mutex_);
-    error_text_ = "Could not listen on port " + std::to_string(port) + ": " + ec.message();
+    error_text_ = "Could not listen on " + (address.empty() ? std::string() : address + " ") + "port " +
+                  std::to_string(port) + ": " + ec.message();
     return false;
   }
   port_ = bound.port();
@@ -514,7 +663,12 @@ void THttpServer::Impl::OnAccept(error_code ec, tcp::socket socket) {
   }
   std::shared_ptr<TConnection> newcomer;
   try {
-    newcomer = std::make_shared<TConnection>(*this, std::move(socket), peer_ec ? std::string() : address.to_string());
+    std::string peer = peer_ec ? std::string() : address.to_string();
+    if (tls_) {
+      newcomer = std::make_shared<TConnectionOf<true>>(*this, std::move(socket), std::move(peer));
+    } else {
+      newcomer = std::make_shared<TConnectionOf<false>>(*this, std::move(socket), std::move(peer));
+    }
     newcomer->Start();
   } catch (const std::exception&) {
     // Out of memory: this connection is dropped, and the server goes on accepting.
@@ -634,6 +788,7 @@ void THttpServer::Impl::Deactivate() {
   retry_timer_.reset();
   acceptor_.reset();
   io_.reset();
+  tls_.reset();
   open_connections_.clear();
   awaiting_request_.clear();
   accept_paused_ = false;
@@ -658,7 +813,9 @@ THttpServer::THttpServer(THandler handler, THttpServerLimits limits)
 
 THttpServer::~THttpServer() = default;
 
-bool THttpServer::Activate(std::uint16_t port) { return impl_->Activate(port); }
+bool THttpServer::Activate(std::uint16_t port, const TListenSettings& listen) {
+  return impl_->Activate(port, listen);
+}
 void THttpServer::Deactivate() { impl_->Deactivate(); }
 std::uint16_t THttpServer::Port() const { return impl_->Port(); }
 std::size_t THttpServer::ConnectionCap() const { return impl_->ConnectionCap(); }

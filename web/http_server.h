@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "web/request_info.h"
@@ -21,10 +22,22 @@ struct THttpServerLimits {
   std::chrono::milliseconds ReadTimeout{30000};     // for the whole request, so trickling costs nothing
   std::chrono::milliseconds WriteTimeout{30000};    // for the whole response
   std::chrono::milliseconds LingerTimeout{2000};    // draining the peer's unread bytes before closing
+  std::chrono::milliseconds HandshakeTimeout{10000};  // a TLS handshake, before the request's own time
   // Ceiling on open connections; Activate lowers it to what the descriptor limit
   // leaves. At the cap the connection that has waited longest for its request is
   // shed to make room, so clients that trickle cannot lock the others out.
   std::size_t MaxConnections = 16384;
+};
+
+// A certificate chain (PEM, the server's certificate first) and its private key.
+struct TTlsSettings {
+  std::string CertificateChainFile;
+  std::string PrivateKeyFile;
+};
+
+struct TListenSettings {
+  std::string Address;              // empty: every local address
+  std::optional<TTlsSettings> Tls;  // set: the listener speaks TLS only
 };
 
 class THttpServer {
@@ -38,11 +51,13 @@ class THttpServer {
   THttpServer& operator=(const THttpServer&) = delete;
 
   // Listens on every local address (IPv6 and IPv4, or IPv4 alone where the host has
-  // no IPv6) with SO_REUSEADDR; port 0 picks a free port. Raises the process's soft
-  // limit on open files to its hard limit first. False, with ErrorText set,
-  // when the port cannot be opened or the server is already active; never throws
-  // for socket errors.
-  [[nodiscard]] bool Activate(std::uint16_t port);
+  // no IPv6), or on the one address given, with SO_REUSEADDR; port 0 picks a free
+  // port. With TLS settings every connection begins with a TLS handshake (TLS 1.2
+  // or 1.3) and requests say "https". Raises the process's soft limit on open files
+  // to its hard limit first. False, with ErrorText set, when the port cannot be
+  // opened, the certificate or key cannot be loaded, or the server is already
+  // active; never throws for socket errors.
+  [[nodiscard]] bool Activate(std::uint16_t port, const TListenSettings& listen = {});
 
   // Stops accepting, closes connections that have not reached the handler yet, lets
   // the requests inside the handler finish and be answered, then joins every thread.

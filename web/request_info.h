@@ -21,6 +21,7 @@ struct RequestInfo {
   std::string UserName;                   // Basic credentials; empty without them
   std::string Password;
   std::string RawParams;                  // body, then CR LF and the query text
+  std::string Query;                      // the target's query text, without "?"
   std::vector<std::string> FormFields;    // "name=value" entries, decoded
 };
 

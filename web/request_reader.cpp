@@ -106,7 +106,8 @@ std::optional<RequestInfo> AssembleRequest(const TRequestHead& head, std::string
   request.PeerAddress = std::move(peer_address);
   request.UserName = credentials.UserName;
   request.Password = credentials.Password;
-  request.RawParams = JoinRawParams(body, SplitTarget(line->Target).QueryText);
+  request.Query = SplitTarget(line->Target).QueryText;
+  request.RawParams = JoinRawParams(body, request.Query);
   request.FormFields = SplitFormFields(request.RawParams);
   return request;
 }

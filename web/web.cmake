@@ -12,7 +12,7 @@ add_library(pelorin_web STATIC
   ${CMAKE_CURRENT_LIST_DIR}/http_server.cpp
 )
 target_include_directories(pelorin_web PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
-target_link_libraries(pelorin_web PUBLIC Threads::Threads PRIVATE Boost::headers)
+target_link_libraries(pelorin_web PUBLIC Threads::Threads PRIVATE Boost::headers OpenSSL::SSL)
 # gcc warns that ThreadSanitizer cannot see the fences inside Asio's handler
 # completion; the warning is about Boost's code, not ours, and -Werror would stop there.
 if(PELORIN_TSAN AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
