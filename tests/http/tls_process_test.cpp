@@ -55,7 +55,7 @@ TTlsAnswer TlsExchange(std::uint16_t port, const std::string& request, int min =
   SSL_CTX_set_min_proto_version(ctx.get(), min);
   SSL_CTX_set_max_proto_version(ctx.get(), max);
   // Old versions need the old security level to be offered at all.
-  if (min < TLS1_2_VERSION) SSL_CTX_set_security_level(ctx.get(), 0);
+  if (min < TLS1_2_VERSION) SSL_CTX_set_cipher_list(ctx.get(), "DEFAULT:@SECLEVEL=0");
   TSocket socket(ConnectLoopback(port));
   if (socket.get() < 0) return answer;
   std::unique_ptr<SSL, TSslFree> ssl(SSL_new(ctx.get()));
