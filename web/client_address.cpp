@@ -116,6 +116,26 @@ std::string AddressGroup(std::string_view address) {
 // address it received from; all but the entries of the proxies trusted here may
 // be made up by the client. So the list is read from the right, and only as far
 // as trusted proxies wrote it.
+std::string ClientScheme(std::string_view listener_scheme, std::string_view peer_address,
+                         const std::vector<std::string>& headers, const std::vector<std::string>& trusted_proxies) {
+  const std::optional<std::string> peer = CanonicalAddress(peer_address);
+  if (!peer || trusted_proxies.empty() || !IsTrusted(*peer, trusted_proxies)) return std::string(listener_scheme);
+  std::string_view last;
+  for (const std::string& line : headers) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string_view name = TrimSpacesAndTabs(std::string_view(line).substr(0, colon));
+    if (name.size() != 17) continue;
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (lower == "x-forwarded-proto") last = std::string_view(line).substr(colon + 1);
+  }
+  const std::size_t comma = last.rfind(',');
+  const std::string_view value = TrimSpacesAndTabs(comma == std::string_view::npos ? last : last.substr(comma + 1));
+  if (value == "https" || value == "http") return std::string(value);
+  return std::string(listener_scheme);
+}
+
 std::string ClientAddress(std::string_view peer_address, const std::vector<std::string>& headers,
                           const std::vector<std::string>& trusted_proxies) {
   const std::optional<std::string> peer = CanonicalAddress(peer_address);

@@ -30,6 +30,13 @@ std::string AddressGroup(std::string_view address);
 std::string ClientAddress(std::string_view peer_address, const std::vector<std::string>& headers,
                           const std::vector<std::string>& trusted_proxies);
 
+// The scheme the client used. A trusted proxy that holds the TLS certificate
+// speaks plain HTTP to the service and says "https" in X-Forwarded-Proto (the
+// last value of its last line counts: the proxy's own); from any other peer,
+// or with another value, the listener's scheme stands.
+std::string ClientScheme(std::string_view listener_scheme, std::string_view peer_address,
+                         const std::vector<std::string>& headers, const std::vector<std::string>& trusted_proxies);
+
 }  // namespace pelorin
 
 #endif  // PELORIN_WEB_CLIENT_ADDRESS_H_

@@ -134,22 +134,23 @@ TRequestRoute TPelorinService::RouteOf(const std::string& path) const {
 
 void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) {
   std::uint64_t ticket = 0;
-  if (req.Scheme == "http" && PlainHttpMode == TPlainHttp::Redirect) return RedirectToHttps(req, res);
   // The password is checked against its account's hashes before the lock is
   // taken; under the lock only the verdicts are read.
   std::optional<TSignInProof> proof;
   const std::string user = TrimCredential(req.UserName);
   const std::string pass = TrimCredential(req.Password);
+  std::vector<std::string> stored;
+  {
+    TStoreGuard guard(StoreLock);
+    req.Scheme = ClientScheme(req.Scheme, req.PeerAddress, req.Headers, TrustedProxies);
+    const std::string client = ClientAddress(req.PeerAddress, req.Headers, TrustedProxies);
+    // A locked or slowed sign-in is never checked, so it costs nothing.
+    const bool may_check =
+        req.Path == "/logout" || SignInThrottle.MayCheck(user, client, TSignInThrottle::TClock::now());
+    if (!user.empty() && !pass.empty() && may_check) stored = UserDom.StoredPasswordsOf(user);
+  }
+  if (req.Scheme == "http" && PlainHttpMode == TPlainHttp::Redirect) return RedirectToHttps(req, res);
   if (!user.empty() && !pass.empty()) {
-    std::vector<std::string> stored;
-    {
-      TStoreGuard guard(StoreLock);
-      const std::string client = ClientAddress(req.PeerAddress, req.Headers, TrustedProxies);
-      // A locked or slowed sign-in is never checked, so it costs nothing.
-      if (req.Path == "/logout" || SignInThrottle.MayCheck(user, client, TSignInThrottle::TClock::now())) {
-        stored = UserDom.StoredPasswordsOf(user);
-      }
-    }
     try {
       proof = ProveSignIn(user, pass, stored);
     } catch (const std::exception& e) {

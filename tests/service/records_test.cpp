@@ -296,6 +296,25 @@ TEST_F(CrossSiteTest, PostsNamingAnotherHostAreRefusedBeforeAnyCommand) {
   EXPECT_FALSE(TimerEnabled());
 }
 
+// Behind a proxy that holds the certificate, the page's origin is the HTTPS
+// site while the listener speaks plain HTTP: the proxy's X-Forwarded-Proto
+// says which, and is believed from a trusted proxy only.
+TEST_F(CrossSiteTest, TheSchemeOfATrustedProxyCountsForTheOrigin) {
+  WriteStores("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xConfig><ServiceProviderPort>0</ServiceProviderPort>"
+              "<TrustedProxy>127.0.0.1</TrustedProxy></xConfig>",
+              kCards);
+  ASSERT_TRUE(Start());
+  const std::vector<std::string> proxied = {"Origin: https://pelorin.test:9555", "X-Forwarded-Proto: https"};
+  peer_address_ = "192.0.2.1";
+  EXPECT_EQ(403, DeleteAll(proxied).StatusCode);  // not the proxy: its word counts for nothing
+  EXPECT_EQ(3u, CardTexts("/*/vCard").size());
+  peer_address_ = "127.0.0.1";
+  EXPECT_EQ(403, DeleteAll({"Origin: https://pelorin.test:9555"}).StatusCode);
+  EXPECT_EQ(403, DeleteAll({"Origin: http://pelorin.test:9555", "X-Forwarded-Proto: https"}).StatusCode);
+  EXPECT_EQ(302, DeleteAll(proxied).StatusCode);
+  EXPECT_EQ(1u, CardTexts("/*/vCard").size());  // bob's card stays
+}
+
 TEST_F(CrossSiteTest, SameHostAndPostsWithoutEitherHeaderAreServed) {
   for (const std::vector<std::string>& headers : std::vector<std::vector<std::string>>{
            {"Origin: http://pelorin.test:9555"},

@@ -112,5 +112,32 @@ TEST(ClientAddressTest, WithoutTrustedProxiesThePeerIsTheClient) {
   EXPECT_EQ("192.0.2.1", ClientAddress("::ffff:192.0.2.1", {}, {}));
 }
 
+// A proxy that holds the certificate speaks plain HTTP to the service; the
+// scheme the client used is its word, and only its word.
+TEST(ClientSchemeTest, ForwardedProtoCountsOnlyFromATrustedProxy) {
+  const std::vector<std::string> trusted = {"127.0.0.1"};
+  const struct {
+    const char* peer;
+    std::vector<std::string> headers;
+    const char* scheme;
+  } cases[] = {
+      {"127.0.0.1", {"X-Forwarded-Proto: https"}, "https"},
+      {"::ffff:127.0.0.1", {"x-forwarded-proto:https "}, "https"},
+      {"127.0.0.1", {"X-Forwarded-Proto: http, https"}, "https"},  // the proxy's own value is the last
+      {"127.0.0.1", {"X-Forwarded-Proto: https", "X-Forwarded-Proto: http"}, "http"},
+      {"127.0.0.1", {"X-Forwarded-Proto: ftp"}, "http"},
+      {"127.0.0.1", {"X-Forwarded-Proto: HTTPS"}, "http"},
+      {"127.0.0.1", {}, "http"},
+      {"192.0.2.9", {"X-Forwarded-Proto: https"}, "http"},  // any other peer could write anything
+      {"not an address", {"X-Forwarded-Proto: https"}, "http"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.scheme, ClientScheme("http", c.peer, c.headers, trusted))
+        << c.peer << " " << (c.headers.empty() ? "" : c.headers.back());
+  }
+  EXPECT_EQ("https", ClientScheme("https", "192.0.2.9", {"X-Forwarded-Proto: http"}, trusted));
+  EXPECT_EQ("http", ClientScheme("http", "127.0.0.1", {"X-Forwarded-Proto: https"}, {}));
+}
+
 }  // namespace
 }  // namespace pelorin
