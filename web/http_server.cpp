@@ -276,6 +276,10 @@ void THttpServer::Impl::TConnectionOf<kTls>::Start() {
   // be dropped unanswered is dropped even when it announces a huge body.
   parser_->body_limit(boost::none);
   if constexpr (kTls) {
+    // TLS writes its records one by one (the answer, then close_notify); held
+    // back until the peer's delayed acknowledgement, each would wait 40 ms.
+    error_code ignored;
+    Lowest().socket().set_option(tcp::no_delay(true), ignored);
     // The handshake has a time of its own: a client that opens the connection
     // and says nothing must not hold it for the whole read time-out.
     Lowest().expires_after(server_.limits_.HandshakeTimeout);
