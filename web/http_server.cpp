@@ -196,7 +196,17 @@ class THttpServer::Impl::TConnectionOf final : public TConnection,
       : server_(server), stream_(MakeStream(server, std::move(socket))), peer_(std::move(peer)) {
     server_.ConnectionStarted();
   }
-  ~TConnectionOf() override;
+  ~TConnectionOf() override {
+    // Only a failure inside a completion handler ends a connection without Close; its
+    // list entries then linger, expired, and must stop counting against the cap.
+    if (phase_ != TPhase::Closed) {
+      try {
+        asio::post(stream_.get_executor(), [&server = server_] { server.ForgetExpiredConnections(); });
+      } catch (...) {
+      }
+    }
+    server_.ConnectionEnded();
+  }
 
   void Start() override;
   void CloseUnlessHandling() override;
@@ -251,19 +261,6 @@ class THttpServer::Impl::TConnectionOf final : public TConnection,
   std::optional<TConnectionList::iterator> open_entry_;
   std::optional<TConnectionList::iterator> awaiting_entry_;
 };
-
-template <bool kTls>
-THttpServer::Impl::TConnectionOf<kTls>::~TConnectionOf() {
-  // Only a failure inside a completion handler ends a connection without Close; its
-  // list entries then linger, expired, and must stop counting against the cap.
-  if (phase_ != TPhase::Closed) {
-    try {
-      asio::post(stream_.get_executor(), [&server = server_] { server.ForgetExpiredConnections(); });
-    } catch (...) {
-    }
-  }
-  server_.ConnectionEnded();
-}
 
 template <bool kTls>
 void THttpServer::Impl::TConnectionOf<kTls>::Start() {
