@@ -13,22 +13,15 @@
 #include <string>
 
 #include "service/vcard_main.h"
+#include "vcard/vcard_text.h"
 
 namespace pelorin {
-namespace {
-
-std::string Trimmed(std::string text) {
-  text.erase(0, text.find_first_not_of(" \t\r\n"));
-  text.erase(text.find_last_not_of(" \t\r\n") + 1);
-  return text;
-}
-
-}  // namespace
 
 std::string TPelorinService::ConfigText(const std::string& name) {
   TQuickDom& config = ConfigDom.Dom();
   if (!config.SelectNode("xConfig/" + name)) return {};
-  return Trimmed(config.GetText());
+  // An indented store puts line breaks and blanks around the text.
+  return std::string(Trim(config.GetText()));
 }
 
 std::optional<TListenerPlan> TPelorinService::ConfiguredListeners() {

@@ -8,6 +8,7 @@
 
 #include "service/password_hash.h"
 #include "vcard/vcard_record_builder.h"
+#include "vcard/vcard_text.h"
 #include "xml/record_tree.h"
 #include "vcard/vcard_upload_reader.h"
 
@@ -18,13 +19,6 @@ constexpr char kOwnerName[] = "OWNER";
 constexpr char kIdName[] = "ID";
 constexpr char kPasswordName[] = "PASSWORD";
 constexpr char kAccountsXPath[] = "/*/User";
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 TRecordOutcome Outcome(TRecordOutcome::TStatus status, std::string message) {
   TRecordOutcome outcome;

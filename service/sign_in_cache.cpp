@@ -7,17 +7,9 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "vcard/vcard_text.h"
+
 namespace pelorin {
-namespace {
-
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-  return out;
-}
-
-}  // namespace
 
 TSignInCache::TSignInCache(TClock::duration lifetime, std::size_t capacity)
     : lifetime_(lifetime), capacity_(capacity) {

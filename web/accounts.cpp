@@ -10,18 +10,12 @@
 #include <vector>
 
 #include "service/password_hash.h"
+#include "vcard/vcard_text.h"
 
 namespace pelorin {
 namespace {
 
 constexpr char kAccountsXPath[] = "xUser/User";
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -44,6 +38,12 @@ TSignInProof TPelorinService::ProveSignIn(const std::string& user, const std::st
                                           const std::vector<std::string>& stored) {
   TSignInProof proof;
   const auto now = TSignInCache::TClock::now();
+  if (stored.empty() && !password.empty()) {
+    // No such account: the same check is made against a hash of nothing, so
+    // that the time of the answer does not tell which names exist.
+    static const std::string kNobody = HashPassword("no account has this password");
+    (void)VerifyPassword(password, kNobody);
+  }
   for (const std::string& hash : stored) {
     bool verified = SignInCache.Holds(user, password, hash, now);
     if (!verified && VerifyPassword(password, hash)) {

@@ -140,6 +140,7 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
   const std::string user = TrimCredential(req.UserName);
   const std::string pass = TrimCredential(req.Password);
   std::vector<std::string> stored;
+  bool checked = false;
   {
     TStoreGuard guard(StoreLock);
     req.Scheme = ClientScheme(req.Scheme, req.PeerAddress, req.Headers, TrustedProxies);
@@ -147,10 +148,11 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
     // A locked or slowed sign-in is never checked, so it costs nothing.
     const bool may_check =
         req.Path == "/logout" || SignInThrottle.MayCheck(user, client, TSignInThrottle::TClock::now());
-    if (!user.empty() && !pass.empty() && may_check) stored = UserDom.StoredPasswordsOf(user);
+    checked = !user.empty() && !pass.empty() && may_check;
+    if (checked) stored = UserDom.StoredPasswordsOf(user);
   }
   if (req.Scheme == "http" && PlainHttpMode == TPlainHttp::Redirect) return RedirectToHttps(req, res);
-  if (!user.empty() && !pass.empty()) {
+  if (checked) {
     try {
       proof = ProveSignIn(user, pass, stored);
     } catch (const std::exception& e) {
