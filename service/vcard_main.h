@@ -237,6 +237,9 @@ class TPelorinService {
   void StoreBackupRow(RequestInfo& req, ResponseInfo& res) REQUIRES(StoreLock);
   std::string WriteStoreBackup() REQUIRES(StoreLock);
 
+  // CardDAV on /dav/ (web/dav.cpp), after the sign-in.
+  void DavRow(RequestInfo& req, ResponseInfo& res, const TSignedIn& account) REQUIRES(StoreLock);
+
   // The record commands of a form post (web/records.cpp).
   void RunRecordCommands(RequestInfo& req, ResponseInfo& res, TRecordStore& store, const std::string& owner)
       REQUIRES(StoreLock);

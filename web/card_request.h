@@ -25,6 +25,9 @@ inline bool IsCardId(std::string_view id) {
   return true;
 }
 
+// REV for a card that has none: the time of the download, in UTC (web/vcard_export.cpp).
+std::string RevisionNow();
+
 }  // namespace pelorin
 
 #endif  // PELORIN_WEB_CARD_REQUEST_H_

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "web/client_address.h"
+#include "web/request_reader.h"
 
 namespace pelorin {
 namespace {
@@ -181,6 +182,11 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
 
 void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res, const TSignInProof* proof) {
   res.AddRawHeader(CacheLineFor(req.Path));
+  // Clients look here first for the DAV root, signed in or not.
+  if (req.Path == kDavWellKnown || req.Path == std::string(kDavWellKnown) + "/") {
+    res.RedirectTo("/dav/");
+    return res.SetStatus(301);
+  }
   const std::string user = TrimCredential(req.UserName);
   const std::string pass = TrimCredential(req.Password);
   if (user.empty() && pass.empty()) return AskForAccount(req, res);
@@ -229,6 +235,7 @@ void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const TS
   if (path == "/pelorin/" || path == "/pelorin" || path == "/") return res.RedirectTo(kPelorinIndex);
   if (path == "/user/" || path == "/user") return res.RedirectTo(kUserIndex);
   if (path == "/config/" || path == "/config") return res.RedirectTo(kConfigIndex);
+  if (IsDavPath(path)) return DavRow(req, res, account);
   const TRequestRoute route = RouteOf(path);
   // In the configuration area, so only administrators reach it.
   if (req.Method == "POST" && path == "/config/backup") return StoreBackupRow(req, res);

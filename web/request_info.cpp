@@ -24,6 +24,7 @@ constexpr std::array kStatusPhrases = {
     StatusEntry{204, "No Content"},
     StatusEntry{205, "Reset Content"},
     StatusEntry{206, "Partial Content"},
+    StatusEntry{207, "Multi-Status"},
     StatusEntry{300, "Multiple Choices"},
     StatusEntry{301, "Moved Permanently"},
     StatusEntry{302, "Moved Temporarily"},

@@ -36,8 +36,16 @@ std::optional<TRequestLine> ParseRequestLine(std::string_view line) {
   return parsed;
 }
 
-bool IsDispatchedMethod(std::string_view method) {
-  return method == "GET" || method == "POST" || method == "HEAD";
+bool IsDavPath(std::string_view path) {
+  return path == "/dav" || path.starts_with("/dav/") || path.starts_with(kDavWellKnown);
+}
+
+// The methods of the pages everywhere; those of WebDAV only where it is served.
+bool IsDispatchedMethod(std::string_view method, std::string_view path) {
+  if (method == "GET" || method == "POST" || method == "HEAD") return true;
+  const bool dav_method = method == "OPTIONS" || method == "PROPFIND" || method == "REPORT" || method == "PUT" ||
+                          method == "DELETE";
+  return dav_method && IsDavPath(path);
 }
 
 TTargetParts SplitTarget(std::string_view target) {
@@ -91,7 +99,7 @@ TRequestHead SplitRequestHead(std::string_view head) {
 std::optional<RequestInfo> AssembleRequest(const TRequestHead& head, std::string body,
                                            std::string peer_address) {
   std::optional<TRequestLine> line = ParseRequestLine(head.RequestLine);
-  if (!line || !IsDispatchedMethod(line->Method)) return std::nullopt;
+  if (!line || !IsDispatchedMethod(line->Method, PathFromTarget(line->Target).Path)) return std::nullopt;
   const TAuthorization credentials = DecodeBasicCredentials(HeaderValue(head.HeaderLines, "Authorization"));
   if (credentials.Refused) return std::nullopt;
 

@@ -24,7 +24,11 @@ struct TRequestLine {
 std::optional<TRequestLine> ParseRequestLine(std::string_view line);
 
 // Only these reach the dispatcher; any other method ends the connection unanswered.
-bool IsDispatchedMethod(std::string_view method);
+inline constexpr char kDavWellKnown[] = "/.well-known/carddav";
+// Paths of the CardDAV front end: /dav and below, and the well-known name.
+bool IsDavPath(std::string_view path);
+// GET, POST and HEAD anywhere; OPTIONS, PROPFIND, REPORT, PUT and DELETE on DAV paths.
+bool IsDispatchedMethod(std::string_view method, std::string_view path);
 
 struct TTargetParts {
   std::string_view PathText;

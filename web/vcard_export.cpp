@@ -12,9 +12,7 @@
 #include "web/card_request.h"
 
 namespace pelorin {
-namespace {
 
-// REV for a card that has none: the time of the export, in UTC.
 std::string RevisionNow() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm utc{};
@@ -23,8 +21,6 @@ std::string RevisionNow() {
   std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
   return text;
 }
-
-}  // namespace
 
 void TPelorinService::ExportCardsRow(RequestInfo& req, ResponseInfo& res, const std::string& user,
                                      const TExportChoice& choice) {

@@ -33,12 +33,25 @@ TEST(ParseRequestLineTest, NoSpaceIsNoRequest) {
   }
 }
 
+TEST(IsDispatchedMethodTest, WebDavMethodsOnlyOnDavPaths) {
+  for (const char* method : {"OPTIONS", "PROPFIND", "REPORT", "PUT", "DELETE"}) {
+    for (const char* path : {"/dav", "/dav/", "/dav/addressbooks/bob/contacts/1.vcf", "/.well-known/carddav"}) {
+      EXPECT_TRUE(IsDispatchedMethod(method, path)) << method << " " << path;
+    }
+    for (const char* path : {"/", "/davx", "/pelorin/dav/", "/user/index.htm", "/.well-known/caldav"}) {
+      EXPECT_FALSE(IsDispatchedMethod(method, path)) << method << " " << path;
+    }
+  }
+  EXPECT_FALSE(IsDispatchedMethod("MKCOL", "/dav/"));
+  EXPECT_TRUE(IsDispatchedMethod("GET", "/dav/"));
+}
+
 TEST(IsDispatchedMethodTest, OnlyGetPostHead) {
   const struct { const char* method; bool want; } cases[] = {
       {"GET", true}, {"POST", true}, {"HEAD", true}, {"PUT", false}, {"DELETE", false}, {"OPTIONS", false},
       {"GETS", false}, {"GE", false}, {"get", false}, {"", false},  // methods arrive upper-cased
   };
-  for (const auto& c : cases) EXPECT_EQ(c.want, IsDispatchedMethod(c.method)) << c.method;
+  for (const auto& c : cases) EXPECT_EQ(c.want, IsDispatchedMethod(c.method, "/pelorin/index.htm")) << c.method;
 }
 
 TEST(SplitTargetTest, FirstQuestionMark) {

@@ -1,0 +1,181 @@
+// CardDAV discovery and reading against the real executable, as the clients
+// do it: the well-known name, OPTIONS, PROPFIND on the root, the principal,
+// the home and the book at depth 0 and 1, GET of a card; the answers' shape
+// that clients depend on (quoted ETags, the 200 propstat first, exact status
+// lines), users kept apart, and request bodies refused when hostile.
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/form_encode.h"
+#include "tests/http/server_process.h"
+
+namespace pelorin::testing {
+namespace {
+
+constexpr char kUsers[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<xUser>"
+    "<User><USER>Bob</USER><PASSWORD>pw</PASSWORD><NAME>Bob B</NAME></User>"
+    "<User><USER>eve</USER><PASSWORD>pw2</PASSWORD><NAME>Eve</NAME></User></xUser>";
+constexpr char kCards[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<xBase>"
+    "<vCard><FN>Ann &amp; Co</FN><N><FAMILY>Ann</FAMILY></N><OWNER>bob</OWNER><ID>11</ID></vCard>"
+    "<vCard><FN>Eve's Card</FN><OWNER>eve</OWNER><ID>12</ID></vCard>"
+    "<vCard><FN>Ben</FN><TEL><NUMBER>+41 1</NUMBER><CELL/></TEL><OWNER>bob</OWNER><ID>13</ID></vCard>"
+    "</xBase>";
+constexpr char kPropfindBook[] =
+    "<?xml version=\"1.0\"?><d:propfind xmlns:d=\"DAV:\" xmlns:cs=\"http://calendarserver.org/ns/\" "
+    "xmlns:x=\"urn:example\"><d:prop><d:resourcetype/><d:getetag/><cs:getctag/><x:unknown/></d:prop></d:propfind>";
+
+std::string Dav(std::uint16_t port, const std::string& method, const std::string& path, const std::string& body,
+                const std::string& depth, const std::string& user = "bob", const std::string& password = "pw") {
+  std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+  if (!user.empty()) request += "Authorization: " + BasicCredentials(user, password) + "\r\n";
+  if (!depth.empty()) request += "Depth: " + depth + "\r\n";
+  request += "Content-Type: application/xml\r\nContent-Length: " + std::to_string(body.size()) +
+             "\r\nConnection: close\r\n\r\n" + body;
+  return Exchange(port, request);
+}
+
+std::vector<std::string> Matches(const std::string& text, const std::string& pattern) {
+  std::vector<std::string> found;
+  const std::regex re(pattern);
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it) {
+    found.push_back((*it)[1]);
+  }
+  return found;
+}
+
+class DavTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(app_.File("config/config.xml"), TAppDir::ConfigWithPort(port_));
+    WriteFile(app_.File("pelorin/base.xml"), kCards);
+    WriteFile(app_.File("user/user.xml"), kUsers);
+    server_ = std::make_unique<TServerProcess>(app_.Executable());
+    ASSERT_TRUE(server_->WaitForPort(port_)) << app_.LogText();
+  }
+  THttpAnswer Ask(const std::string& method, const std::string& path, const std::string& body = "",
+                  const std::string& depth = "0", const std::string& user = "bob", const std::string& password = "pw") {
+    return ParseAnswer(Dav(port_, method, path, body, depth, user, password));
+  }
+
+  TAppDir app_;
+  std::uint16_t port_ = FreePort();
+  std::unique_ptr<TServerProcess> server_;
+};
+
+TEST_F(DavTest, DiscoveryLeadsFromTheWellKnownNameToTheBook) {
+  const THttpAnswer well_known = Ask("PROPFIND", "/.well-known/carddav", "", "0", "", "");
+  EXPECT_EQ(301, well_known.Status);
+  EXPECT_EQ("/dav/", HeaderOf(well_known, "Location"));
+  // Without credentials: the pages' challenge.
+  const THttpAnswer anonymous = Ask("PROPFIND", "/dav/", "", "0", "", "");
+  EXPECT_EQ(401, anonymous.Status);
+  EXPECT_NE("", HeaderOf(anonymous, "WWW-Authenticate"));
+
+  const THttpAnswer options = Ask("OPTIONS", "/dav/principals/bob/");
+  EXPECT_EQ(200, options.Status);
+  EXPECT_EQ("1, 3, addressbook", HeaderOf(options, "DAV"));
+  EXPECT_NE(std::string::npos, HeaderOf(options, "Allow").find("PROPFIND"));
+
+  const THttpAnswer root = Ask("PROPFIND", "/dav/");
+  EXPECT_EQ(207, root.Status);
+  EXPECT_EQ((std::vector<std::string>{"/dav/principals/bob/"}),
+            Matches(root.Body, "<D:current-user-principal><D:href>([^<]*)</D:href>"));
+  const THttpAnswer principal = Ask("PROPFIND", "/dav/principals/bob/");
+  EXPECT_EQ((std::vector<std::string>{"/dav/addressbooks/bob/"}),
+            Matches(principal.Body, "<C:addressbook-home-set><D:href>([^<]*)</D:href>"));
+  const THttpAnswer home = Ask("PROPFIND", "/dav/addressbooks/bob/", "", "1");
+  EXPECT_EQ((std::vector<std::string>{"/dav/addressbooks/bob/", "/dav/addressbooks/bob/contacts/"}),
+            Matches(home.Body, "<D:href>([^<]*)</D:href><D:propstat>"));
+  EXPECT_NE(std::string::npos, home.Body.find("<D:resourcetype><D:collection/><C:addressbook/></D:resourcetype>"));
+  EXPECT_NE(std::string::npos, home.Body.find("version=\"3.0\""));
+}
+
+TEST_F(DavTest, TheBookListsTheUsersCardsWithQuotedETagsThatGetReturns) {
+  const THttpAnswer book = Ask("PROPFIND", "/dav/addressbooks/bob/contacts/", kPropfindBook, "1");
+  ASSERT_EQ(207, book.Status);
+  EXPECT_EQ((std::vector<std::string>{"/dav/addressbooks/bob/contacts/", "/dav/addressbooks/bob/contacts/11.vcf",
+                                      "/dav/addressbooks/bob/contacts/13.vcf"}),
+            Matches(book.Body, "<D:href>([^<]*)</D:href>"));
+  const std::vector<std::string> etags = Matches(book.Body, "<D:getetag>([^<]*)</D:getetag>");
+  ASSERT_EQ(2u, etags.size());
+  for (const std::string& etag : etags) EXPECT_TRUE(std::regex_match(etag, std::regex("\"[0-9a-f]{32}\""))) << etag;
+  // Found first, then the unknown property, with exact status lines.
+  const std::vector<std::string> statuses = Matches(book.Body, "<D:status>([^<]*)</D:status>");
+  ASSERT_EQ(6u, statuses.size());
+  for (std::size_t i = 0; i < statuses.size(); ++i) {
+    EXPECT_EQ(i % 2 == 0 ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found", statuses[i]) << i;
+  }
+  EXPECT_NE(std::string::npos, book.Body.find("<x:unknown xmlns:x=\"urn:example\"/>"));
+  EXPECT_EQ(std::string::npos, book.Body.find("Eve"));
+
+  const THttpAnswer card = Ask("GET", "/dav/addressbooks/bob/contacts/11.vcf");
+  EXPECT_EQ(200, card.Status);
+  EXPECT_EQ("text/vcard; charset=utf-8", HeaderOf(card, "Content-Type"));
+  EXPECT_EQ(etags[0], HeaderOf(card, "ETag"));
+  EXPECT_EQ(0u, card.Body.find("BEGIN:VCARD\r\nVERSION:3.0\r\n"));
+  EXPECT_NE(std::string::npos, card.Body.find("\r\nFN:Ann & Co\r\n"));
+  EXPECT_NE(std::string::npos, card.Body.find("\r\nUID:"));
+  // The UID the card was given is kept: the ETag stays as it is.
+  EXPECT_EQ(etags[0], HeaderOf(Ask("GET", "/dav/addressbooks/bob/contacts/11.vcf"), "ETag"));
+}
+
+TEST_F(DavTest, AnEditOnThePagesChangesThatCardsETagAndTheBooksTagOnly) {
+  const auto state = [&] {
+    const std::string body = Ask("PROPFIND", "/dav/addressbooks/bob/contacts/", kPropfindBook, "1").Body;
+    return std::make_pair(Matches(body, "<D:getetag>([^<]*)</D:getetag>"), Matches(body, "<CS:getctag>([^<]*)</CS:getctag>"));
+  };
+  const auto before = state();
+  ASSERT_EQ(2u, before.first.size());
+  ASSERT_EQ(before, state());  // reading changes nothing
+  const std::string edit = "xPath=" + FormEncode("/*/vCard[ID='13']") + "&Command=edit&XML=" +
+                           FormEncode("<vCard><FN>Ben Two</FN><ID>13</ID></vCard>") + "&Redirect=index.htm";
+  ASSERT_EQ(302, Request(port_, "POST", "/pelorin/index.htm", "bob", "pw", edit).Status);
+  const auto after = state();
+  ASSERT_EQ(2u, after.first.size());
+  EXPECT_EQ(before.first[0], after.first[0]);
+  EXPECT_NE(before.first[1], after.first[1]);
+  EXPECT_NE(before.second, after.second);
+}
+
+TEST_F(DavTest, AnotherUsersResourcesAreNotThere) {
+  for (const char* path : {"/dav/principals/eve/", "/dav/addressbooks/eve/", "/dav/addressbooks/eve/contacts/",
+                           "/dav/addressbooks/eve/contacts/12.vcf", "/dav/addressbooks/bob/contacts/12.vcf",
+                           "/dav/addressbooks/EVE/contacts/"}) {
+    for (const char* method : {"PROPFIND", "GET", "OPTIONS"}) {
+      // In one's own book, OPTIONS answers for any name: a new card may be put there.
+      if (std::string(method) == "OPTIONS" && std::string(path).starts_with("/dav/addressbooks/bob/")) continue;
+      const THttpAnswer answer = Ask(method, path, "", "1");
+      EXPECT_EQ(404, answer.Status) << method << " " << path;
+      EXPECT_EQ(std::string::npos, answer.Body.find("Eve")) << method << " " << path;
+    }
+  }
+  // The name in the path is matched in any case, percent-encoded or not.
+  EXPECT_EQ(207, Ask("PROPFIND", "/dav/addressbooks/B%6Fb/contacts/").Status);
+}
+
+TEST_F(DavTest, InfiniteDepthAndHostileBodiesAreRefused) {
+  const THttpAnswer infinite = Ask("PROPFIND", "/dav/addressbooks/bob/contacts/", "", "infinity");
+  EXPECT_EQ(403, infinite.Status);
+  EXPECT_NE(std::string::npos, infinite.Body.find("<D:propfind-finite-depth/>"));
+  const std::string doctype =
+      "<?xml version=\"1.0\"?><!DOCTYPE d [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>"
+      "<d:propfind xmlns:d=\"DAV:\"><d:prop><d:displayname>&e;</d:displayname></d:prop></d:propfind>";
+  const THttpAnswer entity = Ask("PROPFIND", "/dav/addressbooks/bob/contacts/", doctype);
+  EXPECT_EQ(400, entity.Status);
+  EXPECT_EQ(std::string::npos, entity.Body.find("root:"));
+  EXPECT_EQ(400, Ask("PROPFIND", "/dav/", "<d:propfind xmlns:d=\"DAV:\"><d:prop>").Status);
+  EXPECT_EQ(400, Ask("PROPFIND", "/dav/", "<propfind/>").Status);
+  const std::string huge = "<d:propfind xmlns:d=\"DAV:\"><d:prop>" + std::string(2 << 20, ' ') + "</d:prop></d:propfind>";
+  EXPECT_EQ(400, Ask("PROPFIND", "/dav/", huge).Status);
+  // Methods of WebDAV stay closed outside it.
+  EXPECT_EQ("", Dav(port_, "PROPFIND", "/pelorin/index.htm", "", "0"));
+}
+
+}  // namespace
+}  // namespace pelorin::testing

@@ -1,0 +1,367 @@
+// CardDAV, the second way in to the card store beside the pages: discovery
+// (the well-known name, a principal and an address-book home per user, one
+// address book holding the cards the pages show that user), OPTIONS, PROPFIND
+// at depth 0 and 1, and GET of a card. Every card comes from the same gate as
+// the pages', under StoreLock, and only the signed-in user's own.
+//
+//   /dav/                                   the root
+//   /dav/principals/<user>/                 the user's principal
+//   /dav/addressbooks/<user>/               the address-book home
+//   /dav/addressbooks/<user>/contacts/      the address book
+//   /dav/addressbooks/<user>/contacts/<ID>.vcf   a card
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/vcard_main.h"
+#include "vcard/vcard_writer.h"
+#include "web/card_request.h"
+#include "vcard/vcard_record_builder.h"
+#include "web/dav_multistatus.h"
+
+namespace pelorin {
+namespace {
+
+constexpr std::string_view kDavRoot = "/dav/";
+constexpr std::string_view kPrincipals = "/dav/principals/";
+constexpr std::string_view kHomes = "/dav/addressbooks/";
+constexpr char kBookName[] = "contacts";
+constexpr char kCardSuffix[] = ".vcf";
+constexpr char kDavHeader[] = "DAV: 1, 3, addressbook";
+constexpr char kAllowHeader[] = "Allow: OPTIONS, GET, HEAD, PROPFIND";
+constexpr char kCardType[] = "text/vcard; charset=utf-8";
+
+enum class TDavResource { Root, Principal, Home, Book, Card, None };
+
+struct TDavTarget {
+  TDavResource Kind = TDavResource::None;
+  std::string User;  // lower-cased, percent-decoded
+  std::string Card;  // the card's resource name
+};
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Clients percent-encode names as they like ("%40" for "@"); a bad escape
+// or a NUL makes the segment no name.
+std::optional<std::string> PercentDecoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    const int high = HexValue(text[i + 1]);
+    const int low = HexValue(text[i + 2]);
+    if (high < 0 || low < 0 || (high == 0 && low == 0)) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return out;
+}
+
+// The segments of a path below `prefix`, empty ones dropped ("a/b/" gives a, b).
+std::vector<std::string> SegmentsAfter(std::string_view path, std::string_view prefix) {
+  std::vector<std::string> segments;
+  std::string_view rest = path.substr(prefix.size());
+  while (!rest.empty()) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view segment = rest.substr(0, slash);
+    if (!segment.empty()) segments.emplace_back(segment);
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
+  }
+  return segments;
+}
+
+TDavTarget TargetOf(std::string_view path) {
+  TDavTarget target;
+  if (path == "/dav" || path == kDavRoot) {
+    target.Kind = TDavResource::Root;
+    return target;
+  }
+  const bool principal = path.starts_with(kPrincipals);
+  const bool home = path.starts_with(kHomes);
+  if (!principal && !home) return target;
+  std::vector<std::string> segments = SegmentsAfter(path, principal ? kPrincipals : kHomes);
+  if (segments.empty()) return target;
+  const std::optional<std::string> user = PercentDecoded(segments[0]);
+  if (!user) return target;
+  target.User = OwnerNameOf(*user);
+  if (principal) {
+    if (segments.size() == 1) target.Kind = TDavResource::Principal;
+    return target;
+  }
+  if (segments.size() == 1) {
+    target.Kind = TDavResource::Home;
+  } else if (segments[1] == kBookName && segments.size() == 2) {
+    target.Kind = TDavResource::Book;
+  } else if (segments[1] == kBookName && segments.size() == 3) {
+    const std::optional<std::string> card = PercentDecoded(segments[2]);
+    if (card) {
+      target.Kind = TDavResource::Card;
+      target.Card = *card;
+    }
+  }
+  return target;
+}
+
+// Names in hrefs are percent-encoded but for the characters URIs keep as they are.
+std::string Encoded(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                      c == '.' || c == '_' || c == '~';
+    if (kept) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    }
+  }
+  return out;
+}
+
+std::string PrincipalHref(const std::string& user) { return std::string(kPrincipals) + Encoded(user) + "/"; }
+std::string HomeHref(const std::string& user) { return std::string(kHomes) + Encoded(user) + "/"; }
+std::string BookHref(const std::string& user) { return HomeHref(user) + kBookName + "/"; }
+
+std::string Href(const std::string& href) { return "<D:href>" + EscapedText(href) + "</D:href>"; }
+
+// A dump of the record's tree, which changes exactly when the record does.
+void AppendDump(std::string& out, const TRecordElement& element) {
+  out += '<';
+  out += element.Name;
+  out += '>';
+  out += EscapedText(element.Text);
+  for (const TRecordElement& child : element.Children) AppendDump(out, child);
+  out += "</";
+  out += element.Name;
+  out += '>';
+}
+
+// A strong ETag: the first 16 bytes of the SHA-256 of the record, quoted.
+std::string EtagOf(const TRecordElement& card) {
+  std::string dump;
+  AppendDump(dump, card);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(dump.data(), dump.size(), digest, &length, EVP_sha256(), nullptr);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string etag = "\"";
+  for (unsigned int i = 0; i < 16 && i < length; ++i) {
+    etag += kHex[digest[i] >> 4];
+    etag += kHex[digest[i] & 15];
+  }
+  return etag + "\"";
+}
+
+// The request's body: RawParams holds it, then CR LF and the query.
+std::string_view DavBody(const RequestInfo& req) {
+  std::string_view raw = req.RawParams;
+  if (req.Query.empty()) return raw;
+  if (raw == req.Query) return {};
+  return raw.substr(0, raw.size() - req.Query.size() - 2);
+}
+
+std::string CardNameOf(const TRecordElement& card) { return std::string(ChildText(card, "ID")) + kCardSuffix; }
+
+struct TDavNames {
+  const TDavName ResourceType{kDavNamespace, "resourcetype"};
+  const TDavName DisplayName{kDavNamespace, "displayname"};
+  const TDavName CurrentUserPrincipal{kDavNamespace, "current-user-principal"};
+  const TDavName PrincipalUrl{kDavNamespace, "principal-URL"};
+  const TDavName Privileges{kDavNamespace, "current-user-privilege-set"};
+  const TDavName Owner{kDavNamespace, "owner"};
+  const TDavName HomeSet{kCardDavNamespace, "addressbook-home-set"};
+  const TDavName Description{kCardDavNamespace, "addressbook-description"};
+  const TDavName AddressData{kCardDavNamespace, "supported-address-data"};
+  const TDavName MaxSize{kCardDavNamespace, "max-resource-size"};
+  const TDavName ReportSet{kDavNamespace, "supported-report-set"};
+  const TDavName CTag{kCalendarServerNamespace, "getctag"};
+  const TDavName ETag{kDavNamespace, "getetag"};
+  const TDavName ContentType{kDavNamespace, "getcontenttype"};
+};
+const TDavNames kNames;
+
+constexpr char kReadOnly[] = "<D:privilege><D:read/></D:privilege>";
+constexpr char kReadWrite[] =
+    "<D:privilege><D:read/></D:privilege><D:privilege><D:write/></D:privilege>"
+    "<D:privilege><D:write-content/></D:privilege><D:privilege><D:bind/></D:privilege>"
+    "<D:privilege><D:unbind/></D:privilege>";
+
+}  // namespace
+
+void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedIn& account) {
+  const std::string user = OwnerNameOf(account.User);
+  res.AddRawHeader(kDavHeader);
+  const TDavTarget target = TargetOf(req.Path);
+  // Another user's principal, home, book or card is not there for this one.
+  if (target.Kind == TDavResource::None || (target.Kind != TDavResource::Root && target.User != user)) {
+    res.SetStatus(404);
+    res.BodyType = "text/plain";
+    res.Body = "No such resource.";
+    return;
+  }
+  if (req.Method == "OPTIONS") {
+    res.AddRawHeader(kAllowHeader);
+    res.BodyType = "text/plain";
+    return;
+  }
+  std::size_t added = 0;
+  std::vector<TRecordElement> cards;
+  if (target.Kind == TDavResource::Book || target.Kind == TDavResource::Card) {
+    cards = XMLDom.OwnCardsWithUids(user, "", added);
+    if (added > 0) SaveTimer.SetEnabled(true);
+  }
+  const TRecordElement* card = nullptr;
+  if (target.Kind == TDavResource::Card) {
+    for (const TRecordElement& candidate : cards) {
+      if (CardNameOf(candidate) == target.Card) card = &candidate;
+    }
+    if (card == nullptr) {
+      res.SetStatus(404);
+      res.BodyType = "text/plain";
+      res.Body = "No such card.";
+      return;
+    }
+  }
+  if (req.Method == "GET" || req.Method == "HEAD") {
+    if (card == nullptr) {
+      res.SetStatus(405);
+      res.AddRawHeader(kAllowHeader);
+      res.BodyType = "text/plain";
+      res.Body = "A collection has no body to get; PROPFIND lists it.";
+      return;
+    }
+    res.BodyType = kCardType;
+    res.AddRawHeader("ETag: " + EtagOf(*card));
+    res.Body = WriteVCard(*card, TvCardVersion::k30, {"", RevisionNow()});
+    return;
+  }
+  if (req.Method != "PROPFIND") {
+    res.SetStatus(405);
+    res.AddRawHeader(kAllowHeader);
+    res.BodyType = "text/plain";
+    res.Body = "Method not allowed here.";
+    return;
+  }
+  const std::string depth = HeaderValue(req.Headers, "Depth");
+  if (EqualsIgnoringCase(depth, "infinity")) {
+    res.SetStatus(403);
+    res.BodyType = "application/xml; charset=utf-8";
+    res.Body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:error xmlns:D=\"DAV:\"><D:propfind-finite-depth/></D:error>\n";
+    return;
+  }
+  std::string problem;
+  const std::optional<TPropfindRequest> asked = ParsePropfind(DavBody(req), problem);
+  if (!asked) {
+    res.SetStatus(400);
+    res.BodyType = "text/plain";
+    res.Body = problem;
+    return;
+  }
+  const bool members = depth == "1";
+  TDavMultistatus multistatus;
+  const auto answer = [&](const std::string& href, const std::vector<TDavProperty>& available) {
+    std::vector<TDavProperty> found;
+    std::vector<TDavName> missing;
+    if (asked->Kind == TPropfindRequest::TKind::Prop) {
+      for (const TDavName& name : asked->Props) {
+        const auto it = std::find_if(available.begin(), available.end(),
+                                     [&](const TDavProperty& p) { return p.Name == name; });
+        if (it != available.end()) {
+          found.push_back(*it);
+        } else {
+          missing.push_back(name);
+        }
+      }
+    } else {
+      for (const TDavProperty& property : available) {
+        found.push_back(asked->Kind == TPropfindRequest::TKind::PropName ? TDavProperty{property.Name, ""} : property);
+      }
+    }
+    multistatus.AddResponse(href, found, missing);
+  };
+  const TDavProperty principal{kNames.CurrentUserPrincipal, Href(PrincipalHref(user))};
+  const auto card_properties = [&](const TRecordElement& one) {
+    return std::vector<TDavProperty>{
+        {kNames.ResourceType, ""},
+        {kNames.ETag, EscapedText(EtagOf(one))},
+        {kNames.ContentType, kCardType},
+        {kNames.DisplayName, EscapedText(std::string(ChildText(one, "FN")))},
+        principal,
+        {kNames.Privileges, kReadWrite},
+    };
+  };
+  const auto book_properties = [&] {
+    // The book's tag changes whenever one of its cards does, and is the same
+    // after a restart: a digest of every card's ETag in order.
+    std::string tags;
+    for (const TRecordElement& one : cards) tags += CardNameOf(one) + EtagOf(one);
+    const TRecordElement all{"BOOK", tags, {}};
+    return std::vector<TDavProperty>{
+        {kNames.ResourceType, "<D:collection/><C:addressbook/>"},
+        {kNames.DisplayName, EscapedText(account.DisplayName.empty() ? user : account.DisplayName)},
+        {kNames.Description, "Pelorin cards"},
+        principal,
+        {kNames.Owner, Href(PrincipalHref(user))},
+        {kNames.Privileges, kReadWrite},
+        {kNames.CTag, EscapedText(EtagOf(all))},
+        {kNames.ReportSet, ""},
+        {kNames.AddressData,
+         "<C:address-data-type content-type=\"text/vcard\" version=\"3.0\"/>"
+         "<C:address-data-type content-type=\"text/vcard\" version=\"4.0\"/>"},
+        {kNames.MaxSize, std::to_string(kMaxCardBytes)},
+    };
+  };
+  switch (target.Kind) {
+    case TDavResource::Root:
+      answer(std::string(kDavRoot), {{kNames.ResourceType, "<D:collection/>"}, principal, {kNames.Privileges, kReadOnly}});
+      break;
+    case TDavResource::Principal:
+      answer(PrincipalHref(user), {{kNames.ResourceType, "<D:principal/><D:collection/>"},
+                                   {kNames.DisplayName, EscapedText(account.DisplayName.empty() ? user : account.DisplayName)},
+                                   principal,
+                                   {kNames.PrincipalUrl, Href(PrincipalHref(user))},
+                                   {kNames.HomeSet, Href(HomeHref(user))},
+                                   {kNames.Privileges, kReadOnly}});
+      break;
+    case TDavResource::Home:
+      answer(HomeHref(user), {{kNames.ResourceType, "<D:collection/>"},
+                              {kNames.DisplayName, EscapedText(user)},
+                              principal,
+                              {kNames.Owner, Href(PrincipalHref(user))},
+                              {kNames.Privileges, kReadOnly}});
+      if (members) answer(BookHref(user), book_properties());
+      break;
+    case TDavResource::Book:
+      answer(BookHref(user), book_properties());
+      if (members) {
+        for (const TRecordElement& one : cards) answer(BookHref(user) + Encoded(CardNameOf(one)), card_properties(one));
+      }
+      break;
+    case TDavResource::Card:
+      answer(BookHref(user) + Encoded(CardNameOf(*card)), card_properties(*card));
+      break;
+    case TDavResource::None:
+      break;
+  }
+  res.SetStatus(207);
+  res.BodyType = "application/xml; charset=utf-8";
+  res.Body = multistatus.Text();
+}
+
+}  // namespace pelorin

@@ -1,0 +1,58 @@
+#include "xml/dav_request.h"
+
+#include <libxml/tree.h>
+
+#include "xml/quickdom_impl.h"
+
+namespace pelorin {
+namespace {
+
+bool Is(const xmlNode* node, const char* ns, const char* name) {
+  return node->type == XML_ELEMENT_NODE && node->ns != nullptr && node->ns->href != nullptr &&
+         xmlStrEqual(node->ns->href, reinterpret_cast<const xmlChar*>(ns)) &&
+         xmlStrEqual(node->name, reinterpret_cast<const xmlChar*>(name));
+}
+
+TDavName NameOf(const xmlNode* node) {
+  TDavName name;
+  if (node->ns != nullptr && node->ns->href != nullptr) name.Namespace = reinterpret_cast<const char*>(node->ns->href);
+  name.Name = reinterpret_cast<const char*>(node->name);
+  return name;
+}
+
+}  // namespace
+
+std::optional<TPropfindRequest> ParsePropfind(std::string_view body, std::string& problem) {
+  TPropfindRequest request;
+  if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) return request;
+  if (body.size() > kMaxDavRequestBytes) {
+    problem = "The request body has more than " + std::to_string(kMaxDavRequestBytes) + " bytes.";
+    return std::nullopt;
+  }
+  std::string errors;
+  const XmlPtr<xmlDoc> doc = ParseXmlText(std::string(body), errors);
+  const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+  if (root == nullptr) {
+    problem = "The request body is not well-formed XML.";
+    return std::nullopt;
+  }
+  if (!Is(root, kDavNamespace, "propfind")) {
+    problem = "The request body is no DAV:propfind.";
+    return std::nullopt;
+  }
+  for (const xmlNode* child = root->children; child != nullptr; child = child->next) {
+    if (Is(child, kDavNamespace, "allprop")) {
+      request.Kind = TPropfindRequest::TKind::AllProp;
+    } else if (Is(child, kDavNamespace, "propname")) {
+      request.Kind = TPropfindRequest::TKind::PropName;
+    } else if (Is(child, kDavNamespace, "prop")) {
+      request.Kind = TPropfindRequest::TKind::Prop;
+      for (const xmlNode* prop = child->children; prop != nullptr; prop = prop->next) {
+        if (prop->type == XML_ELEMENT_NODE) request.Props.push_back(NameOf(prop));
+      }
+    }
+  }
+  return request;
+}
+
+}  // namespace pelorin

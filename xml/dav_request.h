@@ -1,0 +1,40 @@
+// The bodies WebDAV clients send (PROPFIND today), read into plain values.
+// Parsed as every posted XML here: closed to the network, no document type
+// declaration (so no entity from outside or inside), and bounded in size
+// before the parser sees the text.
+#ifndef PELORIN_XML_DAV_REQUEST_H_
+#define PELORIN_XML_DAV_REQUEST_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelorin {
+
+inline constexpr std::size_t kMaxDavRequestBytes = 1u << 20;  // a multiget of 10,000 hrefs fits
+inline constexpr char kDavNamespace[] = "DAV:";
+inline constexpr char kCardDavNamespace[] = "urn:ietf:params:xml:ns:carddav";
+inline constexpr char kCalendarServerNamespace[] = "http://calendarserver.org/ns/";
+
+// A property name: its namespace URI and local name.
+struct TDavName {
+  std::string Namespace;
+  std::string Name;
+  bool operator==(const TDavName&) const = default;
+};
+
+struct TPropfindRequest {
+  enum class TKind { AllProp, PropName, Prop };
+  TKind Kind = TKind::AllProp;
+  std::vector<TDavName> Props;  // for Prop, in the order asked
+};
+
+// An empty body asks for every property (RFC 4918, 9.1). Nullopt, with the
+// reason, when the body is too large, not well-formed, or no DAV:propfind.
+std::optional<TPropfindRequest> ParsePropfind(std::string_view body, std::string& problem);
+
+}  // namespace pelorin
+
+#endif  // PELORIN_XML_DAV_REQUEST_H_
