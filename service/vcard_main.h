@@ -239,6 +239,8 @@ class TPelorinService {
 
   // CardDAV on /dav/ (web/dav.cpp), after the sign-in.
   void DavRow(RequestInfo& req, ResponseInfo& res, const TSignedIn& account) REQUIRES(StoreLock);
+  void DavPut(RequestInfo& req, ResponseInfo& res, const std::string& name, const TRecordElement* existing,
+              const std::string& user) REQUIRES(StoreLock);
 
   // The record commands of a form post (web/records.cpp).
   void RunRecordCommands(RequestInfo& req, ResponseInfo& res, TRecordStore& store, const std::string& owner)

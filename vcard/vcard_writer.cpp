@@ -12,7 +12,8 @@ namespace pelorin {
 namespace {
 
 bool IsStoreElement(std::string_view name) {
-  return name == "OWNER" || name == "ID" || name == "VERSION";
+  // RESOURCE: the name a CardDAV client gave the card.
+  return name == "OWNER" || name == "ID" || name == "VERSION" || name == "RESOURCE";
 }
 
 void AppendSimple(std::string& out, std::string_view name, std::string value,

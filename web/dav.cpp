@@ -21,6 +21,8 @@
 #include "vcard/vcard_writer.h"
 #include "web/card_request.h"
 #include "vcard/vcard_record_builder.h"
+#include "vcard/vcard_text.h"
+#include "vcard/vcard_upload_reader.h"
 #include "web/dav_multistatus.h"
 
 namespace pelorin {
@@ -32,7 +34,9 @@ constexpr std::string_view kHomes = "/dav/addressbooks/";
 constexpr char kBookName[] = "contacts";
 constexpr char kCardSuffix[] = ".vcf";
 constexpr char kDavHeader[] = "DAV: 1, 3, addressbook";
-constexpr char kAllowHeader[] = "Allow: OPTIONS, GET, HEAD, PROPFIND";
+constexpr char kAllowHeader[] = "Allow: OPTIONS, GET, HEAD, PROPFIND, PUT, DELETE";
+constexpr char kResourceElement[] = "RESOURCE";
+constexpr std::size_t kMaxResourceNameBytes = 255;
 constexpr char kCardType[] = "text/vcard; charset=utf-8";
 
 enum class TDavResource { Root, Principal, Home, Book, Card, None };
@@ -176,7 +180,40 @@ std::string_view DavBody(const RequestInfo& req) {
   return raw.substr(0, raw.size() - req.Query.size() - 2);
 }
 
-std::string CardNameOf(const TRecordElement& card) { return std::string(ChildText(card, "ID")) + kCardSuffix; }
+// The name a client gave the card when it put it (RESOURCE), else its ID.
+std::string CardNameOf(const TRecordElement& card) {
+  const std::string_view chosen = ChildText(card, kResourceElement);
+  if (!chosen.empty()) return std::string(chosen);
+  return std::string(ChildText(card, "ID")) + kCardSuffix;
+}
+
+// A name a client may give a card: one path segment of printable characters.
+bool IsResourceName(const std::string& name) {
+  if (name.empty() || name.size() > kMaxResourceNameBytes || name == "." || name == "..") return false;
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/' || c == '\\';
+  });
+}
+
+// If-Match names ETags, quoted (Evolution may leave the quotes off).
+bool EtagMatches(const std::string& header, const std::string& etag) {
+  std::string_view rest = header;
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(',');
+    std::string_view one = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    while (!one.empty() && (one.front() == ' ' || one.front() == '\t')) one.remove_prefix(1);
+    while (!one.empty() && (one.back() == ' ' || one.back() == '\t')) one.remove_suffix(1);
+    if (one == "*" || one == etag || "\"" + std::string(one) + "\"" == etag) return true;
+  }
+  return false;
+}
+
+void Refuse(ResponseInfo& res, int status, const std::string& message) {
+  res.SetStatus(status);
+  res.BodyType = "text/plain";
+  res.Body = message;
+}
 
 struct TDavNames {
   const TDavName ResourceType{kDavNamespace, "resourcetype"};
@@ -231,7 +268,8 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
     for (const TRecordElement& candidate : cards) {
       if (CardNameOf(candidate) == target.Card) card = &candidate;
     }
-    if (card == nullptr) {
+    // A PUT makes the card that is not there yet.
+    if (card == nullptr && req.Method != "PUT") {
       res.SetStatus(404);
       res.BodyType = "text/plain";
       res.Body = "No such card.";
@@ -250,6 +288,22 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
     res.AddRawHeader("ETag: " + EtagOf(*card));
     res.Body = WriteVCard(*card, TvCardVersion::k30, {"", RevisionNow()});
     return;
+  }
+  if (req.Method == "PUT") {
+    if (target.Kind != TDavResource::Card) return Refuse(res, 405, "Cards are put into the book, one by one.");
+    return DavPut(req, res, target.Card, card, user);
+  }
+  if (req.Method == "DELETE") {
+    if (card == nullptr) return Refuse(res, 405, "Only a card can be deleted.");
+    const std::string if_match = HeaderValue(req.Headers, "If-Match");
+    if (!if_match.empty() && !EtagMatches(if_match, EtagOf(*card))) {
+      return Refuse(res, 412, "The card has changed since that ETag.");
+    }
+    const TRecordOutcome deleted =
+        XMLDom.DeleteSelected("/*/vCard[ID='" + std::string(ChildText(*card, "ID")) + "']", user);
+    if (!deleted) return Refuse(res, 500, "The card could not be deleted: " + deleted.Message);
+    SaveTimer.SetEnabled(true);
+    return res.SetStatus(204);
   }
   if (req.Method != "PROPFIND") {
     res.SetStatus(405);
@@ -362,6 +416,58 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
   res.SetStatus(207);
   res.BodyType = "application/xml; charset=utf-8";
   res.Body = multistatus.Text();
+}
+
+// A card put by a client: read from its vCard text by the upload's reader,
+// named as the client named it, and made or replaced through the gate like
+// any other change. `existing` is the card of that name, if any.
+void TPelorinService::DavPut(RequestInfo& req, ResponseInfo& res, const std::string& name,
+                             const TRecordElement* existing, const std::string& user) {
+  if (!IsResourceName(name)) return Refuse(res, 400, "That is no name for a card.");
+  const std::string if_match = HeaderValue(req.Headers, "If-Match");
+  const std::string if_none_match = HeaderValue(req.Headers, "If-None-Match");
+  if (existing != nullptr && if_none_match == "*") return Refuse(res, 412, "A card of that name is there already.");
+  if (!if_match.empty() && (existing == nullptr || !EtagMatches(if_match, EtagOf(*existing)))) {
+    return Refuse(res, 412, "The card has changed since that ETag.");
+  }
+  const std::string type = HeaderValue(req.Headers, "Content-Type");
+  if (!type.empty() && !ContainsNoCase(type, "VCARD") && !ContainsNoCase(type, "TEXT/PLAIN")) {
+    return Refuse(res, 415, "A card is sent as text/vcard.");
+  }
+  const std::string_view body = DavBody(req);
+  if (body.size() > kMaxCardBytes) {
+    return Refuse(res, 413, "A card has at most " + std::to_string(kMaxCardBytes) + " bytes.");
+  }
+  std::vector<std::string> records;
+  TvCardUploadReader reader(body);
+  for (std::string xml; reader.NextPass(xml);) {
+    if (!xml.empty()) records.push_back(std::move(xml));
+  }
+  if (records.empty()) return Refuse(res, 400, "The body holds no vCard.");
+  if (records.size() > 1) return Refuse(res, 400, "One card is put at a time.");
+  std::string& xml = records.front();
+  // The record keeps the client's name, and a replacement keeps the card's ID.
+  std::string tail = "<" + std::string(kResourceElement) + ">" + EscapedText(name) + "</" + kResourceElement + ">";
+  if (existing != nullptr) tail += "<ID>" + std::string(ChildText(*existing, "ID")) + "</ID>";
+  xml.insert(xml.rfind("</vCard>"), tail);
+  const TRecordOutcome outcome =
+      existing == nullptr
+          ? XMLDom.InsertRecord(xml, user)
+          : XMLDom.ReplaceRecord("/*/vCard[ID='" + std::string(ChildText(*existing, "ID")) + "']", xml, user);
+  if (!outcome) {
+    if (outcome.Status == TRecordOutcome::TStatus::NotDurable) {
+      return Refuse(res, 500, "The card could not be made durable: " + outcome.Message);
+    }
+    const bool too_large = outcome.Message.find("more than") != std::string::npos;
+    return Refuse(res, too_large ? 413 : 400,
+                  "The card was refused: " + (outcome.Message.empty() ? outcome.ErrorText : outcome.Message));
+  }
+  SaveTimer.SetEnabled(true);
+  std::size_t added = 0;
+  for (const TRecordElement& stored : XMLDom.OwnCardsWithUids(user, "", added)) {
+    if (CardNameOf(stored) == name) res.AddRawHeader("ETag: " + EtagOf(stored));
+  }
+  res.SetStatus(existing == nullptr ? 201 : 204);
 }
 
 }  // namespace pelorin

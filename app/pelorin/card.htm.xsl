@@ -76,7 +76,7 @@
                   or self::TITLE or self::ROLE or self::TEL or self::EMAIL or self::MAILER or self::ADR
                   or self::LABEL or self::GEO or self::TZ or self::URL or self::CATEGORIES or self::NOTE
                   or self::CLASS or self::UID or self::REV or self::PRODID or self::VERSION
-                  or self::OWNER or self::ID)]"/>
+                  or self::OWNER or self::ID or self::RESOURCE)]"/>
     </xsl:call-template>
   </xsl:template>
 

@@ -3,6 +3,7 @@
 // the home and the book at depth 0 and 1, GET of a card; the answers' shape
 // that clients depend on (quoted ETags, the 200 propstat first, exact status
 // lines), users kept apart, and request bodies refused when hostile.
+#include <csignal>
 #include <memory>
 #include <regex>
 #include <string>
@@ -175,6 +176,107 @@ TEST_F(DavTest, InfiniteDepthAndHostileBodiesAreRefused) {
   EXPECT_EQ(400, Ask("PROPFIND", "/dav/", huge).Status);
   // Methods of WebDAV stay closed outside it.
   EXPECT_EQ("", Dav(port_, "PROPFIND", "/pelorin/index.htm", "", "0"));
+}
+
+constexpr char kNewCard[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abc-123\r\nFN:Dana Put\r\nN:Put;Dana;;;\r\n"
+    "item1.TEL;TYPE=CELL:+41 2\r\nitem1.X-ABLabel:_$!<Mobile>!$_\r\nNOTE:one\\, two\\nthree\r\n"
+    "X-CUSTOM;X-P=q:kept\r\nEND:VCARD\r\n";
+
+class DavWriteTest : public DavTest {
+ protected:
+  THttpAnswer Put(const std::string& path, const std::string& body, const std::string& headers) {
+    return ParseAnswer(Exchange(port_, "PUT " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " +
+                                           BasicCredentials("bob", "pw") + "\r\n" + headers +
+                                           "Content-Length: " + std::to_string(body.size()) +
+                                           "\r\nConnection: close\r\n\r\n" + body));
+  }
+  THttpAnswer Delete(const std::string& path, const std::string& headers) {
+    return ParseAnswer(Exchange(port_, "DELETE " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " +
+                                           BasicCredentials("bob", "pw") + "\r\n" + headers +
+                                           "Connection: close\r\n\r\n"));
+  }
+  std::string Pages() { return Request(port_, "GET", "/pelorin/export4.vcf", "bob", "pw").Body; }
+  static constexpr char kPath[] = "/dav/addressbooks/bob/contacts/abc-123.vcf";
+  static constexpr char kVcardType[] = "Content-Type: text/vcard; charset=utf-8\r\n";
+};
+
+TEST_F(DavWriteTest, APutCardKeepsItsNameAndEveryPropertyAndIsOnThePages) {
+  const THttpAnswer created = Put(kPath, kNewCard, std::string(kVcardType) + "If-None-Match: *\r\n");
+  ASSERT_EQ(201, created.Status) << created.Body;
+  const std::string etag = HeaderOf(created, "ETag");
+  EXPECT_TRUE(std::regex_match(etag, std::regex("\"[0-9a-f]{32}\""))) << etag;
+  const THttpAnswer got = Ask("GET", kPath);
+  ASSERT_EQ(200, got.Status);
+  EXPECT_EQ(etag, HeaderOf(got, "ETag"));
+  for (const char* line : {"\r\nUID:abc-123\r\n", "\r\nFN:Dana Put\r\n", "\r\nitem1.TEL;TYPE=CELL,VOICE:+41 2\r\n",  // 3.0's implied type, written out
+                           "\r\nitem1.X-ABLabel:_$!<Mobile>!$_\r\n", "\r\nNOTE:one\\, two\\nthree\r\n",
+                           "\r\nX-CUSTOM;X-P=q:kept\r\n"}) {
+    EXPECT_NE(std::string::npos, got.Body.find(line)) << line << got.Body;
+  }
+  // The name is the client's, and no vCard shows it.
+  EXPECT_EQ(std::string::npos, got.Body.find("RESOURCE"));
+  EXPECT_NE(std::string::npos, Ask("PROPFIND", "/dav/addressbooks/bob/contacts/", "", "1").Body.find(
+                                   "<D:href>/dav/addressbooks/bob/contacts/abc-123.vcf</D:href>"));
+  EXPECT_NE(std::string::npos, Pages().find("FN:Dana Put"));
+  // Eve sees nothing of it.
+  EXPECT_EQ(404, Ask("GET", "/dav/addressbooks/eve/contacts/abc-123.vcf", "", "0", "eve", "pw2").Status);
+  EXPECT_EQ(std::string::npos, Request(port_, "GET", "/pelorin/export4.vcf", "eve", "pw2").Body.find("Dana"));
+}
+
+TEST_F(DavWriteTest, PreconditionsDecideAndAnswerWithTheNewETag) {
+  const std::string first = HeaderOf(Put(kPath, kNewCard, "If-None-Match: *\r\n"), "ETag");
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(412, Put(kPath, kNewCard, "If-None-Match: *\r\n").Status);
+  EXPECT_EQ(412, Put(kPath, kNewCard, "If-Match: \"0123\"\r\n").Status);
+  EXPECT_EQ(412, Put("/dav/addressbooks/bob/contacts/none.vcf", kNewCard, "If-Match: " + first + "\r\n").Status);
+  std::string changed = kNewCard;
+  changed.replace(changed.find("Dana Put"), 8, "Dana Two");
+  const THttpAnswer replaced = Put(kPath, changed, "If-Match: " + first + "\r\n");
+  ASSERT_EQ(204, replaced.Status);
+  const std::string second = HeaderOf(replaced, "ETag");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(second, HeaderOf(Ask("GET", kPath), "ETag"));
+  // Without a precondition (Thunderbird's way), and the ETag without quotes (Evolution's).
+  changed.replace(changed.find("Dana Two"), 8, "Dana Tri");
+  EXPECT_EQ(204, Put(kPath, changed, "").Status);
+  const std::string third = HeaderOf(Ask("GET", kPath), "ETag");
+  EXPECT_EQ(204, Put(kPath, kNewCard, "If-Match: " + third.substr(1, third.size() - 2) + "\r\n").Status);
+  // One card, not two: the page shows it once.
+  const std::string pages = Pages();
+  EXPECT_EQ(pages.find("FN:Dana Put"), pages.rfind("FN:Dana Put"));
+  EXPECT_EQ(std::string::npos, pages.find("Dana Tri"));
+
+  EXPECT_EQ(412, Delete(kPath, "If-Match: " + first + "\r\n").Status);
+  EXPECT_EQ(204, Delete(kPath, "").Status);
+  EXPECT_EQ(404, Ask("GET", kPath).Status);
+  EXPECT_EQ(std::string::npos, Pages().find("Dana"));
+  EXPECT_EQ(404, Delete(kPath, "").Status);
+}
+
+TEST_F(DavWriteTest, BodiesThatAreNoCardOrTooLargeChangeNothing) {
+  const std::string before = Pages();
+  EXPECT_EQ(400, Put(kPath, "hello", kVcardType).Status);
+  EXPECT_EQ(400, Put(kPath, std::string(kNewCard) + kNewCard, kVcardType).Status);
+  EXPECT_EQ(415, Put(kPath, kNewCard, "Content-Type: image/png\r\n").Status);
+  std::string huge = kNewCard;
+  huge.insert(huge.find("END:VCARD"), "NOTE:" + std::string(11 << 20, 'x') + "\r\n");
+  EXPECT_EQ(413, Put(kPath, huge, kVcardType).Status);
+  EXPECT_EQ(403, Put("/dav/addressbooks/bob/contacts/..", kNewCard, kVcardType).Status);  // as every path
+  EXPECT_EQ(400, Put("/dav/addressbooks/bob/contacts/a%2Fb.vcf", kNewCard, kVcardType).Status);
+  EXPECT_EQ(400, Put("/dav/addressbooks/bob/contacts/a%0Ab.vcf", kNewCard, kVcardType).Status);
+  EXPECT_EQ(405, Put("/dav/addressbooks/bob/contacts/", kNewCard, kVcardType).Status);
+  EXPECT_EQ(before, Pages());
+}
+
+TEST_F(DavWriteTest, AnAnsweredPutSurvivesAKill) {
+  ASSERT_EQ(201, Put(kPath, kNewCard, "If-None-Match: *\r\n").Status);
+  const std::string etag = HeaderOf(Ask("GET", kPath), "ETag");
+  server_->Signal(SIGKILL);
+  server_.reset();
+  server_ = std::make_unique<TServerProcess>(app_.Executable());
+  ASSERT_TRUE(server_->WaitForPort(port_));
+  EXPECT_EQ(etag, HeaderOf(Ask("GET", kPath), "ETag"));
 }
 
 }  // namespace
