@@ -239,6 +239,8 @@ class TPelorinService {
 
   // CardDAV on /dav/ (web/dav.cpp), after the sign-in.
   void DavRow(RequestInfo& req, ResponseInfo& res, const TSignedIn& account) REQUIRES(StoreLock);
+  void DavReport(RequestInfo& req, ResponseInfo& res, bool on_book, const std::vector<TRecordElement>& cards,
+                 const std::string& user) REQUIRES(StoreLock);
   void DavPut(RequestInfo& req, ResponseInfo& res, const std::string& name, const TRecordElement* existing,
               const std::string& user) REQUIRES(StoreLock);
 

@@ -34,7 +34,7 @@ constexpr std::string_view kHomes = "/dav/addressbooks/";
 constexpr char kBookName[] = "contacts";
 constexpr char kCardSuffix[] = ".vcf";
 constexpr char kDavHeader[] = "DAV: 1, 3, addressbook";
-constexpr char kAllowHeader[] = "Allow: OPTIONS, GET, HEAD, PROPFIND, PUT, DELETE";
+constexpr char kAllowHeader[] = "Allow: OPTIONS, GET, HEAD, PROPFIND, REPORT, PUT, DELETE";
 constexpr char kResourceElement[] = "RESOURCE";
 constexpr std::size_t kMaxResourceNameBytes = 255;
 constexpr char kCardType[] = "text/vcard; charset=utf-8";
@@ -209,6 +209,38 @@ bool EtagMatches(const std::string& header, const std::string& etag) {
   return false;
 }
 
+// One response of a PROPFIND or REPORT: what was asked and is there, then what
+// was asked and is not; for allprop every property, for propname their names.
+void Respond(TDavMultistatus& multistatus, const std::string& href, const TPropfindRequest& asked,
+             const std::vector<TDavProperty>& available) {
+  std::vector<TDavProperty> found;
+  std::vector<TDavName> missing;
+  if (asked.Kind == TPropfindRequest::TKind::Prop) {
+    for (const TDavName& name : asked.Props) {
+      const auto it = std::find_if(available.begin(), available.end(),
+                                   [&](const TDavProperty& p) { return p.Name == name; });
+      if (it != available.end()) {
+        found.push_back(*it);
+      } else {
+        missing.push_back(name);
+      }
+    }
+  } else {
+    for (const TDavProperty& property : available) {
+      found.push_back(asked.Kind == TPropfindRequest::TKind::PropName ? TDavProperty{property.Name, ""} : property);
+    }
+  }
+  multistatus.AddResponse(href, found, missing);
+}
+
+// The path of an href, which may come as a whole URL.
+std::string_view HrefPath(std::string_view href) {
+  const std::size_t scheme = href.find("://");
+  if (scheme == std::string_view::npos) return href;
+  const std::size_t path = href.find('/', scheme + 3);
+  return path == std::string_view::npos ? std::string_view("/") : href.substr(path);
+}
+
 void Refuse(ResponseInfo& res, int status, const std::string& message) {
   res.SetStatus(status);
   res.BodyType = "text/plain";
@@ -305,6 +337,7 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
     SaveTimer.SetEnabled(true);
     return res.SetStatus(204);
   }
+  if (req.Method == "REPORT") return DavReport(req, res, target.Kind == TDavResource::Book, cards, user);
   if (req.Method != "PROPFIND") {
     res.SetStatus(405);
     res.AddRawHeader(kAllowHeader);
@@ -330,24 +363,7 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
   const bool members = depth == "1";
   TDavMultistatus multistatus;
   const auto answer = [&](const std::string& href, const std::vector<TDavProperty>& available) {
-    std::vector<TDavProperty> found;
-    std::vector<TDavName> missing;
-    if (asked->Kind == TPropfindRequest::TKind::Prop) {
-      for (const TDavName& name : asked->Props) {
-        const auto it = std::find_if(available.begin(), available.end(),
-                                     [&](const TDavProperty& p) { return p.Name == name; });
-        if (it != available.end()) {
-          found.push_back(*it);
-        } else {
-          missing.push_back(name);
-        }
-      }
-    } else {
-      for (const TDavProperty& property : available) {
-        found.push_back(asked->Kind == TPropfindRequest::TKind::PropName ? TDavProperty{property.Name, ""} : property);
-      }
-    }
-    multistatus.AddResponse(href, found, missing);
+    Respond(multistatus, href, *asked, available);
   };
   const TDavProperty principal{kNames.CurrentUserPrincipal, Href(PrincipalHref(user))};
   const auto card_properties = [&](const TRecordElement& one) {
@@ -374,7 +390,8 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
         {kNames.Owner, Href(PrincipalHref(user))},
         {kNames.Privileges, kReadWrite},
         {kNames.CTag, EscapedText(EtagOf(all))},
-        {kNames.ReportSet, ""},
+        {kNames.ReportSet,
+         "<D:supported-report><D:report><C:addressbook-multiget/></D:report></D:supported-report>"},
         {kNames.AddressData,
          "<C:address-data-type content-type=\"text/vcard\" version=\"3.0\"/>"
          "<C:address-data-type content-type=\"text/vcard\" version=\"4.0\"/>"},
@@ -412,6 +429,52 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
       break;
     case TDavResource::None:
       break;
+  }
+  res.SetStatus(207);
+  res.BodyType = "application/xml; charset=utf-8";
+  res.Body = multistatus.Text();
+}
+
+// REPORT: addressbook-multiget on the book, an empty answer to the reports
+// clients send to find principals or expand properties, and a refusal of the
+// rest. A missing href gets a 404 response of its own.
+void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_book,
+                                const std::vector<TRecordElement>& cards, const std::string& user) {
+  std::string problem;
+  const std::optional<TReportRequest> report = ParseReport(DavBody(req), problem);
+  if (!report) return Refuse(res, 400, problem);
+  TDavMultistatus multistatus;
+  if (report->Kind == TReportRequest::TKind::Other || (report->Kind == TReportRequest::TKind::Multiget && !on_book)) {
+    res.SetStatus(403);
+    res.BodyType = "application/xml; charset=utf-8";
+    res.Body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:error xmlns:D=\"DAV:\"><D:supported-report/></D:error>\n";
+    return;
+  }
+  if (report->Kind == TReportRequest::TKind::Multiget) {
+    const TvCardVersion version = report->AddressDataVersion == "4.0" ? TvCardVersion::k40 : TvCardVersion::k30;
+    const TPropfindRequest asked{TPropfindRequest::TKind::Prop, report->Props};
+    const TDavProperty principal{kNames.CurrentUserPrincipal, Href(PrincipalHref(user))};
+    const std::string revision = RevisionNow();
+    for (const std::string& href : report->Hrefs) {
+      const TDavTarget target = TargetOf(HrefPath(href));
+      const TRecordElement* card = nullptr;
+      if (target.Kind == TDavResource::Card && target.User == user) {
+        for (const TRecordElement& candidate : cards) {
+          if (CardNameOf(candidate) == target.Card) card = &candidate;
+        }
+      }
+      if (card == nullptr) {
+        multistatus.AddStatus(href, 404);
+        continue;
+      }
+      Respond(multistatus, href, asked,
+              {{kNames.ETag, EscapedText(EtagOf(*card))},
+               {kNames.ContentType, kCardType},
+               {{kCardDavNamespace, "address-data"}, EscapedText(WriteVCard(*card, version, {"", revision}))},
+               {kNames.ResourceType, ""},
+               {kNames.DisplayName, EscapedText(std::string(ChildText(*card, "FN")))},
+               principal});
+    }
   }
   res.SetStatus(207);
   res.BodyType = "application/xml; charset=utf-8";

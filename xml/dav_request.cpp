@@ -55,4 +55,46 @@ std::optional<TPropfindRequest> ParsePropfind(std::string_view body, std::string
   return request;
 }
 
+std::optional<TReportRequest> ParseReport(std::string_view body, std::string& problem) {
+  if (body.size() > kMaxDavRequestBytes) {
+    problem = "The request body has more than " + std::to_string(kMaxDavRequestBytes) + " bytes.";
+    return std::nullopt;
+  }
+  std::string errors;
+  const XmlPtr<xmlDoc> doc = ParseXmlText(std::string(body), errors);
+  const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+  if (root == nullptr) {
+    problem = "The request body is not well-formed XML.";
+    return std::nullopt;
+  }
+  TReportRequest report;
+  report.Root = NameOf(root);
+  if (Is(root, kCardDavNamespace, "addressbook-multiget")) {
+    report.Kind = TReportRequest::TKind::Multiget;
+  } else if (Is(root, kDavNamespace, "expand-property") || Is(root, kDavNamespace, "principal-property-search") ||
+             Is(root, kDavNamespace, "principal-search-property-set") ||
+             Is(root, kDavNamespace, "principal-match")) {
+    report.Kind = TReportRequest::TKind::Empty;
+  }
+  for (const xmlNode* child = root->children; child != nullptr; child = child->next) {
+    if (Is(child, kDavNamespace, "prop")) {
+      for (const xmlNode* prop = child->children; prop != nullptr; prop = prop->next) {
+        if (prop->type != XML_ELEMENT_NODE) continue;
+        report.Props.push_back(NameOf(prop));
+        if (Is(prop, kCardDavNamespace, "address-data")) {
+          XmlPtr<xmlChar> version(xmlGetProp(prop, reinterpret_cast<const xmlChar*>("version")));
+          if (version) report.AddressDataVersion = reinterpret_cast<const char*>(version.get());
+        }
+      }
+    } else if (Is(child, kDavNamespace, "href")) {
+      XmlPtr<xmlChar> text(xmlNodeGetContent(child));
+      std::string href = text ? reinterpret_cast<const char*>(text.get()) : "";
+      href.erase(0, href.find_first_not_of(" \t\r\n"));
+      href.erase(href.find_last_not_of(" \t\r\n") + 1);
+      report.Hrefs.push_back(std::move(href));
+    }
+  }
+  return report;
+}
+
 }  // namespace pelorin

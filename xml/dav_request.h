@@ -35,6 +35,21 @@ struct TPropfindRequest {
 // reason, when the body is too large, not well-formed, or no DAV:propfind.
 std::optional<TPropfindRequest> ParsePropfind(std::string_view body, std::string& problem);
 
+struct TReportRequest {
+  // Multiget: CardDAV addressbook-multiget. Empty: the reports answered with
+  // an empty multistatus (expand-property, the principal searches). Other:
+  // any other report, which is refused.
+  enum class TKind { Multiget, Empty, Other };
+  TKind Kind = TKind::Other;
+  TDavName Root;                  // the report's element
+  std::vector<TDavName> Props;    // asked for each card
+  std::vector<std::string> Hrefs;  // as sent, not yet decoded
+  std::string AddressDataVersion;  // of C:address-data, when it names one
+};
+
+// Nullopt, with the reason, when the body is too large or not well-formed.
+std::optional<TReportRequest> ParseReport(std::string_view body, std::string& problem);
+
 }  // namespace pelorin
 
 #endif  // PELORIN_XML_DAV_REQUEST_H_

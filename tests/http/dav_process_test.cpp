@@ -178,6 +178,53 @@ TEST_F(DavTest, InfiniteDepthAndHostileBodiesAreRefused) {
   EXPECT_EQ("", Dav(port_, "PROPFIND", "/pelorin/index.htm", "", "0"));
 }
 
+std::string Multiget(const std::vector<std::string>& hrefs, const std::string& address_data) {
+  std::string body =
+      "<?xml version=\"1.0\"?><C:addressbook-multiget xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:carddav\">"
+      "<D:prop><D:getetag/>" + address_data + "</D:prop>";
+  for (const std::string& href : hrefs) body += "<D:href>" + href + "</D:href>";
+  return body + "</C:addressbook-multiget>";
+}
+
+TEST_F(DavTest, MultigetAnswersEveryHrefAndAMissingOneWithItsOwn404) {
+  const std::string etag = HeaderOf(Ask("GET", "/dav/addressbooks/bob/contacts/11.vcf"), "ETag");
+  const THttpAnswer answer =
+      Ask("REPORT", "/dav/addressbooks/bob/contacts/",
+          Multiget({"/dav/addressbooks/bob/contacts/11.vcf", "/dav/addressbooks/bob/contacts/%31%33.vcf",
+                    "/dav/addressbooks/bob/contacts/99.vcf", "/dav/addressbooks/eve/contacts/12.vcf",
+                    "http://127.0.0.1/dav/addressbooks/bob/contacts/13.vcf"},
+                   "<C:address-data content-type=\"text/vcard\" version=\"4.0\"/>"),
+          "1");
+  ASSERT_EQ(207, answer.Status) << answer.Body;
+  EXPECT_EQ((std::vector<std::string>{"/dav/addressbooks/bob/contacts/11.vcf",
+                                      "/dav/addressbooks/bob/contacts/%31%33.vcf",
+                                      "/dav/addressbooks/bob/contacts/99.vcf", "/dav/addressbooks/eve/contacts/12.vcf",
+                                      "http://127.0.0.1/dav/addressbooks/bob/contacts/13.vcf"}),
+            Matches(answer.Body, "<D:href>([^<]*)</D:href>"));
+  EXPECT_EQ((std::vector<std::string>{"HTTP/1.1 200 OK", "HTTP/1.1 200 OK", "HTTP/1.1 404 Not Found",
+                                      "HTTP/1.1 404 Not Found", "HTTP/1.1 200 OK"}),
+            Matches(answer.Body, "<D:status>([^<]*)</D:status>"));
+  EXPECT_EQ(etag, Matches(answer.Body, "<D:getetag>([^<]*)</D:getetag>").at(0));
+  EXPECT_NE(std::string::npos, answer.Body.find("VERSION:4.0"));
+  EXPECT_NE(std::string::npos, answer.Body.find("FN:Ann &amp; Co"));
+  EXPECT_EQ(std::string::npos, answer.Body.find("Eve"));
+  // 3.0 unless 4.0 is asked.
+  const std::string three = Ask("REPORT", "/dav/addressbooks/bob/contacts/",
+                                Multiget({"/dav/addressbooks/bob/contacts/11.vcf"}, "<C:address-data/>"), "1")
+                                .Body;
+  EXPECT_NE(std::string::npos, three.find("VERSION:3.0"));
+}
+
+TEST_F(DavTest, PrincipalSearchesAreAnsweredEmptyAndUnknownReportsRefused) {
+  const THttpAnswer expand = Ask("REPORT", "/dav/principals/bob/",
+                                 "<D:expand-property xmlns:D=\"DAV:\"><D:property name=\"x\"/></D:expand-property>");
+  EXPECT_EQ(207, expand.Status);
+  EXPECT_EQ(std::string::npos, expand.Body.find("<D:response>"));
+  const THttpAnswer unknown = Ask("REPORT", "/dav/addressbooks/bob/contacts/", "<x:report xmlns:x=\"urn:x\"/>");
+  EXPECT_EQ(403, unknown.Status);
+  EXPECT_NE(std::string::npos, unknown.Body.find("<D:supported-report/>"));
+}
+
 constexpr char kNewCard[] =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abc-123\r\nFN:Dana Put\r\nN:Put;Dana;;;\r\n"
     "item1.TEL;TYPE=CELL:+41 2\r\nitem1.X-ABLabel:_$!<Mobile>!$_\r\nNOTE:one\\, two\\nthree\r\n"
