@@ -16,6 +16,9 @@ namespace {
 constexpr char kDirectorySeparator = '/';
 constexpr char kPortXPath[] = "xConfig/ServiceProviderPort";
 constexpr char kTrustedProxyXPath[] = "xConfig/TrustedProxy";
+// Written at a clean stop, taken and removed at the next start: a crash in
+// between leaves none, so no token of the crashed run is taken for good.
+constexpr char kDavSyncFile[] = "/journal/sync-tokens";
 
 bool FileExists(const std::string& path) {
   std::error_code ignored;
@@ -107,6 +110,8 @@ void TPelorinService::ServiceStart(const std::string& app_dir, bool& Started) {
     Started = LoadStores();
     if (!Started) return;
     OpenJournal();
+    // The sync tokens of the last clean stop; without them every client syncs anew.
+    if (DavSync.Load(AppDir + kDavSyncFile)) std::filesystem::remove(AppDir + kDavSyncFile);
     HashClearPasswords();
     listeners = ConfiguredListeners();
     TrustedProxies = ConfiguredTrustedProxies();
@@ -164,6 +169,11 @@ void TPelorinService::ServiceStop(bool& Stopped) {
   TStoreGuard guard(StoreLock);
   SaveTimer.SetEnabled(false);
   Stopped = SaveAll();
+  try {
+    DavSync.Save(AppDir + kDavSyncFile);
+  } catch (const std::exception& e) {
+    WriteLog(std::string("The sync tokens could not be kept: ") + e.what());
+  }
 }
 
 }  // namespace pelorin

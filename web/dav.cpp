@@ -260,6 +260,7 @@ struct TDavNames {
   const TDavName MaxSize{kCardDavNamespace, "max-resource-size"};
   const TDavName ReportSet{kDavNamespace, "supported-report-set"};
   const TDavName CTag{kCalendarServerNamespace, "getctag"};
+  const TDavName SyncToken{kDavNamespace, "sync-token"};
   const TDavName ETag{kDavNamespace, "getetag"};
   const TDavName ContentType{kDavNamespace, "getcontenttype"};
 };
@@ -391,7 +392,9 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
         {kNames.Privileges, kReadWrite},
         {kNames.CTag, EscapedText(EtagOf(all))},
         {kNames.ReportSet,
-         "<D:supported-report><D:report><C:addressbook-multiget/></D:report></D:supported-report>"},
+         "<D:supported-report><D:report><C:addressbook-multiget/></D:report></D:supported-report>"
+         "<D:supported-report><D:report><D:sync-collection/></D:report></D:supported-report>"},
+        {kNames.SyncToken, EscapedText(ObserveBook(user, cards))},
         {kNames.AddressData,
          "<C:address-data-type content-type=\"text/vcard\" version=\"3.0\"/>"
          "<C:address-data-type content-type=\"text/vcard\" version=\"4.0\"/>"},
@@ -435,7 +438,15 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
   res.Body = multistatus.Text();
 }
 
-// REPORT: addressbook-multiget on the book, an empty answer to the reports
+// The book as the sync log sees it now; its token after the look.
+std::string TPelorinService::ObserveBook(const std::string& user, const std::vector<TRecordElement>& cards) {
+  std::vector<std::pair<std::string, std::string>> seen;
+  seen.reserve(cards.size());
+  for (const TRecordElement& card : cards) seen.emplace_back(CardNameOf(card), EtagOf(card));
+  return DavSync.Observe(user, seen);
+}
+
+// REPORT: addressbook-multiget and sync-collection on the book, an empty answer to the reports
 // clients send to find principals or expand properties, and a refusal of the
 // rest. A missing href gets a 404 response of its own.
 void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_book,
@@ -444,17 +455,54 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
   const std::optional<TReportRequest> report = ParseReport(DavBody(req), problem);
   if (!report) return Refuse(res, 400, problem);
   TDavMultistatus multistatus;
-  if (report->Kind == TReportRequest::TKind::Other || (report->Kind == TReportRequest::TKind::Multiget && !on_book)) {
+  const bool book_report = report->Kind == TReportRequest::TKind::Multiget ||
+                           report->Kind == TReportRequest::TKind::SyncCollection;
+  if (report->Kind == TReportRequest::TKind::Other || (book_report && !on_book)) {
     res.SetStatus(403);
     res.BodyType = "application/xml; charset=utf-8";
     res.Body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:error xmlns:D=\"DAV:\"><D:supported-report/></D:error>\n";
     return;
   }
+  const TvCardVersion version = report->AddressDataVersion == "4.0" ? TvCardVersion::k40 : TvCardVersion::k30;
+  const TPropfindRequest asked{TPropfindRequest::TKind::Prop, report->Props};
+  const TDavProperty principal{kNames.CurrentUserPrincipal, Href(PrincipalHref(user))};
+  const std::string revision = RevisionNow();
+  const auto card_answer = [&](const std::string& href, const TRecordElement& card) {
+    Respond(multistatus, href, asked,
+            {{kNames.ETag, EscapedText(EtagOf(card))},
+             {kNames.ContentType, kCardType},
+             {{kCardDavNamespace, "address-data"}, EscapedText(WriteVCard(card, version, {"", revision}))},
+             {kNames.ResourceType, ""},
+             {kNames.DisplayName, EscapedText(std::string(ChildText(card, "FN")))},
+             principal});
+  };
+  if (report->Kind == TReportRequest::TKind::SyncCollection) {
+    const std::string token = ObserveBook(user, cards);
+    const std::optional<std::vector<TDavChange>> changes = DavSync.ChangesSince(user, report->SyncToken);
+    if (!changes) {
+      // DAVx5 and Evolution start afresh on the element with 403; Thunderbird
+      // only on a 400, so it gets that.
+      const bool thunderbird = ContainsNoCase(HeaderValue(req.Headers, "User-Agent"), "THUNDERBIRD");
+      res.SetStatus(thunderbird ? 400 : 403);
+      res.BodyType = "application/xml; charset=utf-8";
+      res.Body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:error xmlns:D=\"DAV:\"><D:valid-sync-token/></D:error>\n";
+      return;
+    }
+    for (const TDavChange& change : *changes) {
+      const std::string href = BookHref(user) + Encoded(change.Name);
+      const TRecordElement* card = nullptr;
+      for (const TRecordElement& candidate : cards) {
+        if (!change.Deleted && CardNameOf(candidate) == change.Name) card = &candidate;
+      }
+      if (card == nullptr) {
+        multistatus.AddStatus(href, 404);
+      } else {
+        card_answer(href, *card);
+      }
+    }
+    multistatus.SetSyncToken(token);
+  }
   if (report->Kind == TReportRequest::TKind::Multiget) {
-    const TvCardVersion version = report->AddressDataVersion == "4.0" ? TvCardVersion::k40 : TvCardVersion::k30;
-    const TPropfindRequest asked{TPropfindRequest::TKind::Prop, report->Props};
-    const TDavProperty principal{kNames.CurrentUserPrincipal, Href(PrincipalHref(user))};
-    const std::string revision = RevisionNow();
     for (const std::string& href : report->Hrefs) {
       const TDavTarget target = TargetOf(HrefPath(href));
       const TRecordElement* card = nullptr;
@@ -467,13 +515,7 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
         multistatus.AddStatus(href, 404);
         continue;
       }
-      Respond(multistatus, href, asked,
-              {{kNames.ETag, EscapedText(EtagOf(*card))},
-               {kNames.ContentType, kCardType},
-               {{kCardDavNamespace, "address-data"}, EscapedText(WriteVCard(*card, version, {"", revision}))},
-               {kNames.ResourceType, ""},
-               {kNames.DisplayName, EscapedText(std::string(ChildText(*card, "FN")))},
-               principal});
+      card_answer(href, *card);
     }
   }
   res.SetStatus(207);

@@ -65,6 +65,7 @@ void TDavMultistatus::AddStatus(const std::string& href, int status) {
 std::string TDavMultistatus::Text() const {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\" xmlns:C=\"" +
          std::string(kCardDavNamespace) + "\" xmlns:CS=\"" + kCalendarServerNamespace + "\">" + body_ +
+         (sync_token_.empty() ? std::string() : "<D:sync-token>" + EscapedText(sync_token_) + "</D:sync-token>") +
          "</D:multistatus>\n";
 }
 

@@ -25,10 +25,13 @@ class TDavMultistatus {
                    const std::vector<TDavName>& missing);
   // A response of a status alone ("HTTP/1.1 404 Not Found" for a missing href).
   void AddStatus(const std::string& href, int status);
+  // The sync-collection answer's token, after the responses.
+  void SetSyncToken(const std::string& token) { sync_token_ = token; }
   std::string Text() const;
 
  private:
   std::string body_;
+  std::string sync_token_;
 };
 
 // The name as an opening tag's text ("D:getetag", or "x:name xmlns:x=\"...\"") and

@@ -71,6 +71,8 @@ std::optional<TReportRequest> ParseReport(std::string_view body, std::string& pr
   report.Root = NameOf(root);
   if (Is(root, kCardDavNamespace, "addressbook-multiget")) {
     report.Kind = TReportRequest::TKind::Multiget;
+  } else if (Is(root, kDavNamespace, "sync-collection")) {
+    report.Kind = TReportRequest::TKind::SyncCollection;
   } else if (Is(root, kDavNamespace, "expand-property") || Is(root, kDavNamespace, "principal-property-search") ||
              Is(root, kDavNamespace, "principal-search-property-set") ||
              Is(root, kDavNamespace, "principal-match")) {
@@ -86,6 +88,11 @@ std::optional<TReportRequest> ParseReport(std::string_view body, std::string& pr
           if (version) report.AddressDataVersion = reinterpret_cast<const char*>(version.get());
         }
       }
+    } else if (Is(child, kDavNamespace, "sync-token")) {
+      XmlPtr<xmlChar> text(xmlNodeGetContent(child));
+      report.SyncToken = text ? reinterpret_cast<const char*>(text.get()) : "";
+      report.SyncToken.erase(0, report.SyncToken.find_first_not_of(" \t\r\n"));
+      report.SyncToken.erase(report.SyncToken.find_last_not_of(" \t\r\n") + 1);
     } else if (Is(child, kDavNamespace, "href")) {
       XmlPtr<xmlChar> text(xmlNodeGetContent(child));
       std::string href = text ? reinterpret_cast<const char*>(text.get()) : "";

@@ -39,12 +39,13 @@ struct TReportRequest {
   // Multiget: CardDAV addressbook-multiget. Empty: the reports answered with
   // an empty multistatus (expand-property, the principal searches). Other:
   // any other report, which is refused.
-  enum class TKind { Multiget, Empty, Other };
+  enum class TKind { Multiget, SyncCollection, Empty, Other };
   TKind Kind = TKind::Other;
   TDavName Root;                  // the report's element
   std::vector<TDavName> Props;    // asked for each card
   std::vector<std::string> Hrefs;  // as sent, not yet decoded
   std::string AddressDataVersion;  // of C:address-data, when it names one
+  std::string SyncToken;           // of sync-collection; empty for the first sync
 };
 
 // Nullopt, with the reason, when the body is too large or not well-formed.

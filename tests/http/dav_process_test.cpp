@@ -225,6 +225,102 @@ TEST_F(DavTest, PrincipalSearchesAreAnsweredEmptyAndUnknownReportsRefused) {
   EXPECT_NE(std::string::npos, unknown.Body.find("<D:supported-report/>"));
 }
 
+std::string SyncCollection(const std::string& token) {
+  return "<?xml version=\"1.0\"?><D:sync-collection xmlns:D=\"DAV:\"><D:sync-token>" + token +
+         "</D:sync-token><D:sync-level>1</D:sync-level><D:prop><D:getetag/></D:prop></D:sync-collection>";
+}
+
+class DavSyncTest : public DavTest {
+ protected:
+  struct TSync {
+    int Status = 0;
+    std::vector<std::string> Hrefs;
+    std::vector<std::string> Statuses;
+    std::string Token;
+    std::string Body;
+  };
+  TSync Sync(const std::string& token, const std::string& agent = "") {
+    const std::string request =
+        "REPORT /dav/addressbooks/bob/contacts/ HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " +
+        BasicCredentials("bob", "pw") + "\r\nDepth: 1\r\n" + (agent.empty() ? "" : "User-Agent: " + agent + "\r\n") +
+        "Content-Length: " + std::to_string(SyncCollection(token).size()) + "\r\nConnection: close\r\n\r\n" +
+        SyncCollection(token);
+    const THttpAnswer answer = ParseAnswer(Exchange(port_, request));
+    TSync sync{answer.Status, Matches(answer.Body, "<D:href>([^<]*)</D:href>"),
+               Matches(answer.Body, "<D:status>([^<]*)</D:status>"), "", answer.Body};
+    const std::vector<std::string> tokens = Matches(answer.Body, "<D:sync-token>([^<]*)</D:sync-token>");
+    if (!tokens.empty()) sync.Token = tokens.back();
+    return sync;
+  }
+  void EditOnThePages(const std::string& id, const std::string& name) {
+    const std::string edit = "xPath=" + FormEncode("/*/vCard[ID='" + id + "']") + "&Command=edit&XML=" +
+                             FormEncode("<vCard><FN>" + name + "</FN><ID>" + id + "</ID></vCard>") + "&Redirect=index.htm";
+    ASSERT_EQ(302, Request(port_, "POST", "/pelorin/index.htm", "bob", "pw", edit).Status);
+  }
+  void Restart(int signal) {
+    server_->Signal(signal);
+    if (signal == SIGTERM) {
+      ASSERT_EQ(std::optional<int>(0), server_->WaitForExit());
+    }
+    server_.reset();
+    server_ = std::make_unique<TServerProcess>(app_.Executable());
+    ASSERT_TRUE(server_->WaitForPort(port_));
+  }
+};
+
+TEST_F(DavSyncTest, ATokenGivesExactlyWhatChangedSinceByAnyRoute) {
+  const TSync first = Sync("");
+  ASSERT_EQ(207, first.Status) << first.Body;
+  EXPECT_EQ((std::vector<std::string>{"/dav/addressbooks/bob/contacts/11.vcf", "/dav/addressbooks/bob/contacts/13.vcf"}),
+            first.Hrefs);
+  ASSERT_FALSE(first.Token.empty());
+  // Nothing changed: nothing listed, the same token.
+  const TSync quiet = Sync(first.Token);
+  EXPECT_TRUE(quiet.Hrefs.empty());
+  EXPECT_EQ(first.Token, quiet.Token);
+  // The token is the book's sync-token too.
+  EXPECT_NE(std::string::npos, Ask("PROPFIND", "/dav/addressbooks/bob/contacts/").Body.find(first.Token));
+
+  EditOnThePages("13", "Ben Edited");
+  const TSync edited = Sync(first.Token);
+  EXPECT_EQ((std::vector<std::string>{"/dav/addressbooks/bob/contacts/13.vcf"}), edited.Hrefs);
+  EXPECT_EQ((std::vector<std::string>{"HTTP/1.1 200 OK"}), edited.Statuses);
+  EXPECT_NE(first.Token, edited.Token);
+
+  ASSERT_EQ(204, ParseAnswer(Dav(port_, "DELETE", "/dav/addressbooks/bob/contacts/11.vcf", "", "")).Status);
+  const TSync deleted = Sync(edited.Token);
+  EXPECT_EQ((std::vector<std::string>{"/dav/addressbooks/bob/contacts/11.vcf"}), deleted.Hrefs);
+  EXPECT_EQ((std::vector<std::string>{"HTTP/1.1 404 Not Found"}), deleted.Statuses);
+  // From the first token: the edit and the deletion, each once.
+  EXPECT_EQ(2u, Sync(first.Token).Hrefs.size());
+}
+
+TEST_F(DavSyncTest, AnUnknownTokenGetsTheValidSyncTokenErrorWithTheStatusTheClientRecoversOn) {
+  for (const char* token : {"urn:pelorin:sync:0000:1", "garbage", "urn:pelorin:sync:x:99999999"}) {
+    const TSync refused = Sync(token);
+    EXPECT_EQ(403, refused.Status) << token;
+    EXPECT_NE(std::string::npos, refused.Body.find("<D:valid-sync-token/>")) << token;
+  }
+  const TSync thunderbird = Sync("garbage", "Mozilla/5.0 Thunderbird/115.3.1");
+  EXPECT_EQ(400, thunderbird.Status);
+  EXPECT_NE(std::string::npos, thunderbird.Body.find("<D:valid-sync-token/>"));
+}
+
+TEST_F(DavSyncTest, TokensSurviveACleanRestartAndACrashOnlyCostsAFullSync) {
+  const std::string token = Sync("").Token;
+  Restart(SIGTERM);
+  EditOnThePages("11", "After Restart");
+  const TSync after = Sync(token);
+  ASSERT_EQ(207, after.Status) << after.Body;
+  EXPECT_EQ((std::vector<std::string>{"/dav/addressbooks/bob/contacts/11.vcf"}), after.Hrefs);
+
+  Restart(SIGKILL);
+  const TSync crashed = Sync(after.Token);
+  EXPECT_EQ(403, crashed.Status);
+  EXPECT_NE(std::string::npos, crashed.Body.find("<D:valid-sync-token/>"));
+  EXPECT_EQ(2u, Sync("").Hrefs.size());
+}
+
 constexpr char kNewCard[] =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abc-123\r\nFN:Dana Put\r\nN:Put;Dana;;;\r\n"
     "item1.TEL;TYPE=CELL:+41 2\r\nitem1.X-ABLabel:_$!<Mobile>!$_\r\nNOTE:one\\, two\\nthree\r\n"
@@ -243,7 +339,12 @@ class DavWriteTest : public DavTest {
                                            BasicCredentials("bob", "pw") + "\r\n" + headers +
                                            "Connection: close\r\n\r\n"));
   }
-  std::string Pages() { return Request(port_, "GET", "/pelorin/export4.vcf", "bob", "pw").Body; }
+  // The user's cards as the download gives them, without the REV a card
+  // without one gets (the time of the download).
+  std::string Pages() {
+    const std::string cards = Request(port_, "GET", "/pelorin/export4.vcf", "bob", "pw").Body;
+    return std::regex_replace(cards, std::regex("\r\nREV:[0-9TZ]+\r\n"), "\r\n");
+  }
   static constexpr char kPath[] = "/dav/addressbooks/bob/contacts/abc-123.vcf";
   static constexpr char kVcardType[] = "Content-Type: text/vcard; charset=utf-8\r\n";
 };
