@@ -292,7 +292,10 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
   }
   std::size_t added = 0;
   std::vector<TRecordElement> cards;
-  if (target.Kind == TDavResource::Book || target.Kind == TDavResource::Card) {
+  // The home's listing shows the book too, with its tag and token.
+  const bool book_in_answer =
+      target.Kind == TDavResource::Book || target.Kind == TDavResource::Card || target.Kind == TDavResource::Home;
+  if (book_in_answer) {
     cards = XMLDom.OwnCardsWithUids(user, "", added);
     if (added > 0) SaveTimer.SetEnabled(true);
   }
@@ -377,6 +380,8 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
         {kNames.Privileges, kReadWrite},
     };
   };
+  const std::string book_token =
+      target.Kind == TDavResource::Book || target.Kind == TDavResource::Home ? ObserveBook(user, cards) : "";
   const auto book_properties = [&] {
     // The book's tag changes whenever one of its cards does, and is the same
     // after a restart: a digest of every card's ETag in order.
@@ -394,7 +399,7 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
         {kNames.ReportSet,
          "<D:supported-report><D:report><C:addressbook-multiget/></D:report></D:supported-report>"
          "<D:supported-report><D:report><D:sync-collection/></D:report></D:supported-report>"},
-        {kNames.SyncToken, EscapedText(ObserveBook(user, cards))},
+        {kNames.SyncToken, EscapedText(book_token)},
         {kNames.AddressData,
          "<C:address-data-type content-type=\"text/vcard\" version=\"3.0\"/>"
          "<C:address-data-type content-type=\"text/vcard\" version=\"4.0\"/>"},

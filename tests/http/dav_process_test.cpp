@@ -274,7 +274,8 @@ TEST_F(DavSyncTest, ATokenGivesExactlyWhatChangedSinceByAnyRoute) {
   EXPECT_EQ((std::vector<std::string>{"/dav/addressbooks/bob/contacts/11.vcf", "/dav/addressbooks/bob/contacts/13.vcf"}),
             first.Hrefs);
   ASSERT_FALSE(first.Token.empty());
-  // Nothing changed: nothing listed, the same token.
+  // Nothing changed: nothing listed, the same token, also after the home was listed.
+  EXPECT_NE(std::string::npos, Ask("PROPFIND", "/dav/addressbooks/bob/", "", "1").Body.find(first.Token));
   const TSync quiet = Sync(first.Token);
   EXPECT_TRUE(quiet.Hrefs.empty());
   EXPECT_EQ(first.Token, quiet.Token);
