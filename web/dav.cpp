@@ -24,6 +24,7 @@
 #include "vcard/vcard_text.h"
 #include "vcard/vcard_upload_reader.h"
 #include "web/dav_multistatus.h"
+#include "web/request_reader.h"
 
 namespace pelorin {
 namespace {
@@ -46,32 +47,6 @@ struct TDavTarget {
   std::string User;  // lower-cased, percent-decoded
   std::string Card;  // the card's resource name
 };
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Clients percent-encode names as they like ("%40" for "@"); a bad escape
-// or a NUL makes the segment no name.
-std::optional<std::string> PercentDecoded(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    const int high = HexValue(text[i + 1]);
-    const int low = HexValue(text[i + 2]);
-    if (high < 0 || low < 0 || (high == 0 && low == 0)) return std::nullopt;
-    out += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  return out;
-}
 
 // The segments of a path below `prefix`, empty ones dropped ("a/b/" gives a, b).
 std::vector<std::string> SegmentsAfter(std::string_view path, std::string_view prefix) {
@@ -98,7 +73,7 @@ TDavTarget TargetOf(std::string_view path) {
   if (!principal && !home) return target;
   std::vector<std::string> segments = SegmentsAfter(path, principal ? kPrincipals : kHomes);
   if (segments.empty()) return target;
-  const std::optional<std::string> user = PercentDecoded(segments[0]);
+  const std::optional<std::string> user = PercentDecodedName(segments[0]);
   if (!user) return target;
   target.User = OwnerNameOf(*user);
   if (principal) {
@@ -110,7 +85,7 @@ TDavTarget TargetOf(std::string_view path) {
   } else if (segments[1] == kBookName && segments.size() == 2) {
     target.Kind = TDavResource::Book;
   } else if (segments[1] == kBookName && segments.size() == 3) {
-    const std::optional<std::string> card = PercentDecoded(segments[2]);
+    const std::optional<std::string> card = PercentDecodedName(segments[2]);
     if (card) {
       target.Kind = TDavResource::Card;
       target.Card = *card;

@@ -138,12 +138,20 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
   // The password is checked against its account's hashes before the lock is
   // taken; under the lock only the verdicts are read.
   std::optional<TSignInProof> proof;
-  const std::string user = TrimCredential(req.UserName);
+  std::string user = TrimCredential(req.UserName);
   const std::string pass = TrimCredential(req.Password);
   std::vector<std::string> stored;
   bool checked = false;
   {
     TStoreGuard guard(StoreLock);
+    // iOS sends "@" in a user name as "%40". A name of that form that no
+    // account has is taken decoded, so a literal "%" in a name still works.
+    if (user.find('%') != std::string::npos && UserDom.StoredPasswordsOf(user).empty()) {
+      if (const std::optional<std::string> decoded = PercentDecodedName(user)) {
+        user = *decoded;
+        req.UserName = *decoded;
+      }
+    }
     req.Scheme = ClientScheme(req.Scheme, req.PeerAddress, req.Headers, TrustedProxies);
     const std::string client = ClientAddress(req.PeerAddress, req.Headers, TrustedProxies);
     // A locked or slowed sign-in is never checked, so it costs nothing.

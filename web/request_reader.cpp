@@ -36,6 +36,29 @@ std::optional<TRequestLine> ParseRequestLine(std::string_view line) {
   return parsed;
 }
 
+std::optional<std::string> PercentDecodedName(std::string_view text) {
+  const auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    const int high = hex(text[i + 1]);
+    const int low = hex(text[i + 2]);
+    if (high < 0 || low < 0 || (high == 0 && low == 0)) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return out;
+}
+
 bool IsDavPath(std::string_view path) {
   return path == "/dav" || path.starts_with("/dav/") || path.starts_with(kDavWellKnown);
 }

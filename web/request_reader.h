@@ -25,6 +25,8 @@ std::optional<TRequestLine> ParseRequestLine(std::string_view line);
 
 // Only these reach the dispatcher; any other method ends the connection unanswered.
 inline constexpr char kDavWellKnown[] = "/.well-known/carddav";
+// "%40" and the like decoded; nullopt for a bad escape or a NUL.
+std::optional<std::string> PercentDecodedName(std::string_view text);
 // Paths of the CardDAV front end: /dav and below, and the well-known name.
 bool IsDavPath(std::string_view path);
 // GET, POST and HEAD anywhere; OPTIONS, PROPFIND, REPORT, PUT and DELETE on DAV paths.

@@ -20,7 +20,9 @@ namespace {
 constexpr char kUsers[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<xUser>"
     "<User><USER>Bob</USER><PASSWORD>pw</PASSWORD><NAME>Bob B</NAME></User>"
-    "<User><USER>eve</USER><PASSWORD>pw2</PASSWORD><NAME>Eve</NAME></User></xUser>";
+    "<User><USER>eve</USER><PASSWORD>pw2</PASSWORD><NAME>Eve</NAME></User>"
+    "<User><USER>ann@example.org</USER><PASSWORD>pw3</PASSWORD><NAME>Ann</NAME></User>"
+    "<User><USER>100%</USER><PASSWORD>pw4</PASSWORD><NAME>Literal</NAME></User></xUser>";
 constexpr char kCards[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<xBase>"
     "<vCard><FN>Ann &amp; Co</FN><N><FAMILY>Ann</FAMILY></N><OWNER>bob</OWNER><ID>11</ID></vCard>"
@@ -142,6 +144,17 @@ TEST_F(DavTest, AnEditOnThePagesChangesThatCardsETagAndTheBooksTagOnly) {
   EXPECT_EQ(before.first[0], after.first[0]);
   EXPECT_NE(before.first[1], after.first[1]);
   EXPECT_NE(before.second, after.second);
+}
+
+// iOS sends the "@" of a user name as "%40"; a name with a real "%" still signs in.
+TEST_F(DavTest, PercentEncodedUserNamesSignIn) {
+  const THttpAnswer ios = Ask("PROPFIND", "/dav/", "", "0", "ann%40example.org", "pw3");
+  EXPECT_EQ(207, ios.Status);
+  EXPECT_NE(std::string::npos, ios.Body.find("<D:href>/dav/principals/ann%40example.org/</D:href>"));
+  EXPECT_EQ(207, Ask("PROPFIND", "/dav/addressbooks/ann%40example.org/contacts/", "", "0", "ann@example.org", "pw3")
+                     .Status);
+  EXPECT_EQ(207, Ask("PROPFIND", "/dav/", "", "0", "100%", "pw4").Status);
+  EXPECT_EQ(401, Ask("PROPFIND", "/dav/", "", "0", "ann%40example.org", "wrong").Status);
 }
 
 TEST_F(DavTest, AnotherUsersResourcesAreNotThere) {
