@@ -216,6 +216,77 @@ std::string_view HrefPath(std::string_view href) {
   return path == std::string_view::npos ? std::string_view("/") : href.substr(path);
 }
 
+// The values of one property of a vCard text, unfolded and unescaped; the
+// group and the parameters do not count.
+std::vector<std::string> PropertyValues(const std::string& vcard, const std::string& upper_name) {
+  std::string unfolded;
+  unfolded.reserve(vcard.size());
+  for (std::size_t i = 0; i < vcard.size(); ++i) {
+    if (vcard.compare(i, 2, "\r\n") == 0 && i + 2 < vcard.size() && (vcard[i + 2] == ' ' || vcard[i + 2] == '\t')) {
+      i += 2;
+      continue;
+    }
+    unfolded += vcard[i];
+  }
+  std::vector<std::string> values;
+  std::size_t start = 0;
+  while (start < unfolded.size()) {
+    const std::size_t end = std::min(unfolded.find("\r\n", start), unfolded.size());
+    const std::string_view line = std::string_view(unfolded).substr(start, end - start);
+    start = end + 2;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    std::string_view name = line.substr(0, std::min(line.find(';'), colon));
+    if (const std::size_t dot = name.rfind('.'); dot != std::string_view::npos) name.remove_prefix(dot + 1);
+    if (UpperAscii(name) != upper_name) continue;
+    std::string value;
+    const std::string_view raw = line.substr(colon + 1);
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '\\' && i + 1 < raw.size()) {
+        ++i;
+        value += raw[i] == 'n' || raw[i] == 'N' ? '\n' : raw[i];
+      } else {
+        value += raw[i];
+      }
+    }
+    values.push_back(std::move(value));
+  }
+  return values;
+}
+
+bool TextMatches(const TTextMatch& match, const std::string& value) {
+  const std::string text = match.CaseSensitive ? match.Text : LowerAscii(match.Text);
+  const std::string seen = match.CaseSensitive ? value : LowerAscii(value);
+  bool result = false;
+  if (match.MatchType == "equals") {
+    result = seen == text;
+  } else if (match.MatchType == "starts-with") {
+    result = seen.starts_with(text);
+  } else if (match.MatchType == "ends-with") {
+    result = seen.ends_with(text);
+  } else {
+    result = seen.find(text) != std::string::npos;
+  }
+  return result != match.Negate;
+}
+
+// Whether a card (as vCard text) passes the addressbook-query's filter.
+bool PassesFilter(const TReportRequest& query, const std::string& vcard) {
+  if (query.Filters.empty()) return true;
+  const auto passes = [&](const TPropFilter& filter) {
+    const std::vector<std::string> values = PropertyValues(vcard, filter.Name);
+    if (filter.IsNotDefined) return values.empty();
+    if (filter.Matches.empty()) return !values.empty();
+    const auto one = [&](const TTextMatch& match) {
+      return std::any_of(values.begin(), values.end(), [&](const std::string& v) { return TextMatches(match, v); });
+    };
+    return filter.AllOf ? std::all_of(filter.Matches.begin(), filter.Matches.end(), one)
+                        : std::any_of(filter.Matches.begin(), filter.Matches.end(), one);
+  };
+  return query.FiltersAllOf ? std::all_of(query.Filters.begin(), query.Filters.end(), passes)
+                            : std::any_of(query.Filters.begin(), query.Filters.end(), passes);
+}
+
 void Refuse(ResponseInfo& res, int status, const std::string& message) {
   res.SetStatus(status);
   res.BodyType = "text/plain";
@@ -373,7 +444,8 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
         {kNames.CTag, EscapedText(EtagOf(all))},
         {kNames.ReportSet,
          "<D:supported-report><D:report><C:addressbook-multiget/></D:report></D:supported-report>"
-         "<D:supported-report><D:report><D:sync-collection/></D:report></D:supported-report>"},
+         "<D:supported-report><D:report><D:sync-collection/></D:report></D:supported-report>"
+         "<D:supported-report><D:report><C:addressbook-query/></D:report></D:supported-report>"},
         {kNames.SyncToken, EscapedText(book_token)},
         {kNames.AddressData,
          "<C:address-data-type content-type=\"text/vcard\" version=\"3.0\"/>"
@@ -436,7 +508,8 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
   if (!report) return Refuse(res, 400, problem);
   TDavMultistatus multistatus;
   const bool book_report = report->Kind == TReportRequest::TKind::Multiget ||
-                           report->Kind == TReportRequest::TKind::SyncCollection;
+                           report->Kind == TReportRequest::TKind::SyncCollection ||
+                           report->Kind == TReportRequest::TKind::Query;
   if (report->Kind == TReportRequest::TKind::Other || (book_report && !on_book)) {
     res.SetStatus(403);
     res.BodyType = "application/xml; charset=utf-8";
@@ -456,6 +529,13 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
              {kNames.DisplayName, EscapedText(std::string(ChildText(card, "FN")))},
              principal});
   };
+  if (report->Kind == TReportRequest::TKind::Query) {
+    for (const TRecordElement& card : cards) {
+      if (PassesFilter(*report, WriteVCard(card, TvCardVersion::k30, {"", revision}))) {
+        card_answer(BookHref(user) + Encoded(CardNameOf(card)), card);
+      }
+    }
+  }
   if (report->Kind == TReportRequest::TKind::SyncCollection) {
     const std::string token = ObserveBook(user, cards);
     const std::optional<std::vector<TDavChange>> changes = DavSync.ChangesSince(user, report->SyncToken);

@@ -20,6 +20,41 @@ TDavName NameOf(const xmlNode* node) {
   return name;
 }
 
+std::string Attribute(const xmlNode* node, const char* name) {
+  XmlPtr<xmlChar> value(xmlGetProp(node, reinterpret_cast<const xmlChar*>(name)));
+  return value ? reinterpret_cast<const char*>(value.get()) : "";
+}
+
+std::string UpperAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+void ReadFilter(const xmlNode* filter, TReportRequest& report) {
+  report.FiltersAllOf = Attribute(filter, "test") == "allof";
+  for (const xmlNode* prop = filter->children; prop != nullptr; prop = prop->next) {
+    if (!Is(prop, kCardDavNamespace, "prop-filter")) continue;
+    TPropFilter one;
+    one.Name = UpperAscii(Attribute(prop, "name"));
+    one.AllOf = Attribute(prop, "test") == "allof";
+    for (const xmlNode* test = prop->children; test != nullptr; test = test->next) {
+      if (Is(test, kCardDavNamespace, "is-not-defined")) one.IsNotDefined = true;
+      if (!Is(test, kCardDavNamespace, "text-match")) continue;
+      TTextMatch match;
+      XmlPtr<xmlChar> text(xmlNodeGetContent(test));
+      match.Text = text ? reinterpret_cast<const char*>(text.get()) : "";
+      const std::string type = Attribute(test, "match-type");
+      if (!type.empty()) match.MatchType = type;
+      match.Negate = Attribute(test, "negate-condition") == "yes";
+      match.CaseSensitive = Attribute(test, "collation") == "i;octet";
+      one.Matches.push_back(std::move(match));
+    }
+    report.Filters.push_back(std::move(one));
+  }
+}
+
 }  // namespace
 
 std::optional<TPropfindRequest> ParsePropfind(std::string_view body, std::string& problem) {
@@ -71,6 +106,8 @@ std::optional<TReportRequest> ParseReport(std::string_view body, std::string& pr
   report.Root = NameOf(root);
   if (Is(root, kCardDavNamespace, "addressbook-multiget")) {
     report.Kind = TReportRequest::TKind::Multiget;
+  } else if (Is(root, kCardDavNamespace, "addressbook-query")) {
+    report.Kind = TReportRequest::TKind::Query;
   } else if (Is(root, kDavNamespace, "sync-collection")) {
     report.Kind = TReportRequest::TKind::SyncCollection;
   } else if (Is(root, kDavNamespace, "expand-property") || Is(root, kDavNamespace, "principal-property-search") ||
@@ -88,6 +125,8 @@ std::optional<TReportRequest> ParseReport(std::string_view body, std::string& pr
           if (version) report.AddressDataVersion = reinterpret_cast<const char*>(version.get());
         }
       }
+    } else if (Is(child, kCardDavNamespace, "filter")) {
+      ReadFilter(child, report);
     } else if (Is(child, kDavNamespace, "sync-token")) {
       XmlPtr<xmlChar> text(xmlNodeGetContent(child));
       report.SyncToken = text ? reinterpret_cast<const char*>(text.get()) : "";

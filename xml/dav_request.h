@@ -35,17 +35,37 @@ struct TPropfindRequest {
 // reason, when the body is too large, not well-formed, or no DAV:propfind.
 std::optional<TPropfindRequest> ParsePropfind(std::string_view body, std::string& problem);
 
+// A CardDAV text-match: the text, how it must stand in the value, whether the
+// condition is turned round, and whether case counts (i;octet) or not.
+struct TTextMatch {
+  std::string Text;
+  std::string MatchType = "contains";  // equals, contains, starts-with, ends-with
+  bool Negate = false;
+  bool CaseSensitive = false;
+};
+
+// A prop-filter: the property must be there (no condition), must not be
+// (IsNotDefined), or its values must meet the text-matches, any or all of them.
+struct TPropFilter {
+  std::string Name;  // upper-cased
+  bool IsNotDefined = false;
+  bool AllOf = false;
+  std::vector<TTextMatch> Matches;
+};
+
 struct TReportRequest {
   // Multiget: CardDAV addressbook-multiget. Empty: the reports answered with
   // an empty multistatus (expand-property, the principal searches). Other:
   // any other report, which is refused.
-  enum class TKind { Multiget, SyncCollection, Empty, Other };
+  enum class TKind { Multiget, SyncCollection, Query, Empty, Other };
   TKind Kind = TKind::Other;
   TDavName Root;                  // the report's element
   std::vector<TDavName> Props;    // asked for each card
   std::vector<std::string> Hrefs;  // as sent, not yet decoded
   std::string AddressDataVersion;  // of C:address-data, when it names one
   std::string SyncToken;           // of sync-collection; empty for the first sync
+  std::vector<TPropFilter> Filters;  // of addressbook-query
+  bool FiltersAllOf = false;
 };
 
 // Nullopt, with the reason, when the body is too large or not well-formed.

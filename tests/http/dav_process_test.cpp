@@ -228,6 +228,50 @@ TEST_F(DavTest, MultigetAnswersEveryHrefAndAMissingOneWithItsOwn404) {
   EXPECT_NE(std::string::npos, three.find("VERSION:3.0"));
 }
 
+std::string Query(const std::string& filter) {
+  return "<?xml version=\"1.0\"?><C:addressbook-query xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:carddav\">"
+         "<D:prop><D:getetag/><C:address-data/></D:prop>" + filter + "</C:addressbook-query>";
+}
+
+TEST_F(DavTest, AddressbookQueryFiltersByPropertiesAndText) {
+  const struct {
+    std::string filter;
+    std::vector<std::string> hrefs;
+  } cases[] = {
+      // tsdav lists cards with an existence test on FN.
+      {"<C:filter><C:prop-filter name=\"FN\"/></C:filter>",
+       {"/dav/addressbooks/bob/contacts/11.vcf", "/dav/addressbooks/bob/contacts/13.vcf"}},
+      {"<C:filter><C:prop-filter name=\"tel\"/></C:filter>", {"/dav/addressbooks/bob/contacts/13.vcf"}},
+      {"<C:filter><C:prop-filter name=\"TEL\"><C:is-not-defined/></C:prop-filter></C:filter>",
+       {"/dav/addressbooks/bob/contacts/11.vcf"}},
+      {"<C:filter><C:prop-filter name=\"FN\"><C:text-match match-type=\"contains\">&amp; co</C:text-match>"
+       "</C:prop-filter></C:filter>",
+       {"/dav/addressbooks/bob/contacts/11.vcf"}},
+      {"<C:filter><C:prop-filter name=\"FN\"><C:text-match collation=\"i;octet\">&amp; co</C:text-match>"
+       "</C:prop-filter></C:filter>",
+       {}},
+      {"<C:filter><C:prop-filter name=\"FN\"><C:text-match match-type=\"equals\">ben</C:text-match>"
+       "</C:prop-filter></C:filter>",
+       {"/dav/addressbooks/bob/contacts/13.vcf"}},
+      {"<C:filter><C:prop-filter name=\"FN\"><C:text-match match-type=\"starts-with\" negate-condition=\"yes\">"
+       "Ann</C:text-match></C:prop-filter></C:filter>",
+       {"/dav/addressbooks/bob/contacts/13.vcf"}},
+      {"<C:filter><C:prop-filter name=\"TEL\"><C:text-match match-type=\"ends-with\">1</C:text-match>"
+       "</C:prop-filter></C:filter>",
+       {"/dav/addressbooks/bob/contacts/13.vcf"}},
+      {"<C:filter test=\"allof\"><C:prop-filter name=\"FN\"/><C:prop-filter name=\"N\"/></C:filter>",
+       {"/dav/addressbooks/bob/contacts/11.vcf", "/dav/addressbooks/bob/contacts/13.vcf"}},  // 3.0 gives every card an N
+      {"<C:filter><C:prop-filter name=\"EMAIL\"/></C:filter>", {}},
+      {"", {"/dav/addressbooks/bob/contacts/11.vcf", "/dav/addressbooks/bob/contacts/13.vcf"}},
+  };
+  for (const auto& c : cases) {
+    const THttpAnswer answer = Ask("REPORT", "/dav/addressbooks/bob/contacts/", Query(c.filter), "1");
+    ASSERT_EQ(207, answer.Status) << c.filter << answer.Body;
+    EXPECT_EQ(c.hrefs, Matches(answer.Body, "<D:href>([^<]*)</D:href>")) << c.filter;
+    EXPECT_EQ(std::string::npos, answer.Body.find("Eve")) << c.filter;
+  }
+}
+
 TEST_F(DavTest, PrincipalSearchesAreAnsweredEmptyAndUnknownReportsRefused) {
   const THttpAnswer expand = Ask("REPORT", "/dav/principals/bob/",
                                  "<D:expand-property xmlns:D=\"DAV:\"><D:property name=\"x\"/></D:expand-property>");
