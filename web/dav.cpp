@@ -64,7 +64,7 @@ std::vector<std::string> SegmentsAfter(std::string_view path, std::string_view p
 
 TDavTarget TargetOf(std::string_view path) {
   TDavTarget target;
-  if (path == "/dav" || path == kDavRoot) {
+  if (path == "/dav" || path == kDavRoot || path == "/") {
     target.Kind = TDavResource::Root;
     return target;
   }
@@ -455,7 +455,7 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
   };
   switch (target.Kind) {
     case TDavResource::Root:
-      answer(std::string(kDavRoot), {{kNames.ResourceType, "<D:collection/>"}, principal, {kNames.Privileges, kReadOnly}});
+      answer(req.Path == "/" ? std::string("/") : std::string(kDavRoot), {{kNames.ResourceType, "<D:collection/>"}, principal, {kNames.Privileges, kReadOnly}});
       break;
     case TDavResource::Principal:
       answer(PrincipalHref(user), {{kNames.ResourceType, "<D:principal/><D:collection/>"},

@@ -190,6 +190,11 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
 
 void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res, const TSignInProof* proof) {
   res.AddRawHeader(CacheLineFor(req.Path));
+  // Every connection closes after its answer. DAV clients keep connections
+  // open unless told (HTTP/1.1), and would send the next request into a
+  // closed one; the pages' answers stay as they have always been.
+  const bool page_method = req.Method == "GET" || req.Method == "HEAD" || req.Method == "POST";
+  if (IsDavPath(req.Path) || !page_method) res.AddRawHeader("Connection: close");
   // Clients look here first for the DAV root, signed in or not.
   if (req.Path == kDavWellKnown || req.Path == std::string(kDavWellKnown) + "/") {
     res.RedirectTo("/dav/");
@@ -240,10 +245,11 @@ void TPelorinService::AnswerRequest(RequestInfo& req, ResponseInfo& res, const T
 void TPelorinService::RouteRequest(RequestInfo& req, ResponseInfo& res, const TSignedIn& account) {
   const std::string& user = account.User;
   const std::string& path = req.Path;
+  const bool page_method = req.Method == "GET" || req.Method == "HEAD" || req.Method == "POST";
+  if (IsDavPath(path) || (path == "/" && !page_method)) return DavRow(req, res, account);
   if (path == "/pelorin/" || path == "/pelorin" || path == "/") return res.RedirectTo(kPelorinIndex);
   if (path == "/user/" || path == "/user") return res.RedirectTo(kUserIndex);
   if (path == "/config/" || path == "/config") return res.RedirectTo(kConfigIndex);
-  if (IsDavPath(path)) return DavRow(req, res, account);
   const TRequestRoute route = RouteOf(path);
   // In the configuration area, so only administrators reach it.
   if (req.Method == "POST" && path == "/config/backup") return StoreBackupRow(req, res);

@@ -68,7 +68,8 @@ bool IsDispatchedMethod(std::string_view method, std::string_view path) {
   if (method == "GET" || method == "POST" || method == "HEAD") return true;
   const bool dav_method = method == "OPTIONS" || method == "PROPFIND" || method == "REPORT" || method == "PUT" ||
                           method == "DELETE";
-  return dav_method && IsDavPath(path);
+  // Some clients (vdirsyncer) ask the server's root first.
+  return dav_method && (IsDavPath(path) || path == "/");
 }
 
 TTargetParts SplitTarget(std::string_view target) {

@@ -29,7 +29,8 @@ inline constexpr char kDavWellKnown[] = "/.well-known/carddav";
 std::optional<std::string> PercentDecodedName(std::string_view text);
 // Paths of the CardDAV front end: /dav and below, and the well-known name.
 bool IsDavPath(std::string_view path);
-// GET, POST and HEAD anywhere; OPTIONS, PROPFIND, REPORT, PUT and DELETE on DAV paths.
+// GET, POST and HEAD anywhere; OPTIONS, PROPFIND, REPORT, PUT and DELETE on DAV
+// paths and on "/", which answers as the DAV root.
 bool IsDispatchedMethod(std::string_view method, std::string_view path);
 
 struct TTargetParts {

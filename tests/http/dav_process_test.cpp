@@ -87,6 +87,13 @@ TEST_F(DavTest, DiscoveryLeadsFromTheWellKnownNameToTheBook) {
 
   const THttpAnswer root = Ask("PROPFIND", "/dav/");
   EXPECT_EQ(207, root.Status);
+  // Each connection ends with its answer, and DAV clients must be told so.
+  EXPECT_EQ("close", HeaderOf(root, "Connection"));
+  // vdirsyncer asks the server's root first: it answers as the DAV root.
+  const THttpAnswer slash = Ask("PROPFIND", "/");
+  EXPECT_EQ(207, slash.Status);
+  EXPECT_NE(std::string::npos, slash.Body.find("<D:href>/</D:href>"));
+  EXPECT_NE(std::string::npos, slash.Body.find("<D:current-user-principal><D:href>/dav/principals/bob/</D:href>"));
   EXPECT_EQ((std::vector<std::string>{"/dav/principals/bob/"}),
             Matches(root.Body, "<D:current-user-principal><D:href>([^<]*)</D:href>"));
   const THttpAnswer principal = Ask("PROPFIND", "/dav/principals/bob/");

@@ -35,10 +35,10 @@ TEST(ParseRequestLineTest, NoSpaceIsNoRequest) {
 
 TEST(IsDispatchedMethodTest, WebDavMethodsOnlyOnDavPaths) {
   for (const char* method : {"OPTIONS", "PROPFIND", "REPORT", "PUT", "DELETE"}) {
-    for (const char* path : {"/dav", "/dav/", "/dav/addressbooks/bob/contacts/1.vcf", "/.well-known/carddav"}) {
+    for (const char* path : {"/dav", "/dav/", "/dav/addressbooks/bob/contacts/1.vcf", "/.well-known/carddav", "/"}) {
       EXPECT_TRUE(IsDispatchedMethod(method, path)) << method << " " << path;
     }
-    for (const char* path : {"/", "/davx", "/pelorin/dav/", "/user/index.htm", "/.well-known/caldav"}) {
+    for (const char* path : {"/index.htm", "/davx", "/pelorin/dav/", "/user/index.htm", "/.well-known/caldav"}) {
       EXPECT_FALSE(IsDispatchedMethod(method, path)) << method << " " << path;
     }
   }
