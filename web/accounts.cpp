@@ -17,6 +17,20 @@ namespace {
 
 constexpr char kAccountsXPath[] = "xUser/User";
 
+// Whether the account record at `record` is named `wanted` (lower-cased); if
+// so, `stored` gets its PASSWORD texts. The cursor is back on the record.
+bool IsAccountNamed(TQuickDom& dom, TNodeRef record, const std::string& wanted, std::vector<std::string>& stored) {
+  stored.clear();
+  const bool named = dom.SelectFirstChild() && LowerAscii(dom.GetSiblingText("USER")) == wanted;
+  if (named) {
+    for (bool next = dom.SelectSibling("PASSWORD"); next; next = dom.SelectNextSibling("PASSWORD")) {
+      stored.push_back(dom.GetText());
+    }
+  }
+  dom.SetCurrentNode(record);
+  return named;
+}
+
 }  // namespace
 
 bool TPelorinService::PasswordMatches(const std::string& user, const std::string& password, const std::string& stored,
@@ -72,17 +86,10 @@ TPelorinService::TAccountCheck TPelorinService::CheckAccount(const std::string& 
   // Every account of that name whose password matches is visited: with
   // duplicates the last one's name and rights win, and the first one marked as
   // logged out ends the check.
+  std::vector<std::string> stored;
   for (bool more = !password.empty() && dom.SelectNode(kAccountsXPath); more; more = dom.SelectNextNode(kAccountsXPath)) {
     const TNodeRef record = dom.CurrentNode();
-    if (!dom.SelectFirstChild() || LowerAscii(dom.GetSiblingText("USER")) != wanted) {
-      dom.SetCurrentNode(record);
-      continue;
-    }
-    std::vector<std::string> stored;
-    for (bool next = dom.SelectSibling("PASSWORD"); next; next = dom.SelectNextSibling("PASSWORD")) {
-      stored.push_back(dom.GetText());
-    }
-    dom.SetCurrentNode(record);
+    if (!IsAccountNamed(dom, record, wanted, stored)) continue;
     const auto matching = std::find_if(stored.begin(), stored.end(), [&](const std::string& hash) {
       return PasswordMatches(user, password, hash, proof);
     });
@@ -121,17 +128,10 @@ TPelorinService::TAccountCheck TPelorinService::CheckAccount(const std::string& 
 void TPelorinService::LogoutUser(const std::string& user, const std::string& password, const TSignInProof* proof) {
   const std::string wanted = LowerAscii(user);
   TQuickDom& dom = UserDom.Dom();
+  std::vector<std::string> stored;
   for (bool more = !password.empty() && dom.SelectNode(kAccountsXPath); more; more = dom.SelectNextNode(kAccountsXPath)) {
     const TNodeRef record = dom.CurrentNode();
-    if (!dom.SelectFirstChild() || LowerAscii(dom.GetSiblingText("USER")) != wanted) {
-      dom.SetCurrentNode(record);
-      continue;
-    }
-    std::vector<std::string> stored;
-    for (bool next = dom.SelectSibling("PASSWORD"); next; next = dom.SelectNextSibling("PASSWORD")) {
-      stored.push_back(dom.GetText());
-    }
-    dom.SetCurrentNode(record);
+    if (!IsAccountNamed(dom, record, wanted, stored)) continue;
     const bool matches = std::any_of(stored.begin(), stored.end(), [&](const std::string& hash) {
       return PasswordMatches(user, password, hash, proof);
     });

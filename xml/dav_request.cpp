@@ -20,6 +20,32 @@ TDavName NameOf(const xmlNode* node) {
   return name;
 }
 
+// The element's text, blanks around it taken off (an indented body has them).
+std::string TrimmedText(const xmlNode* node) {
+  XmlPtr<xmlChar> content(xmlNodeGetContent(node));
+  std::string text = content ? reinterpret_cast<const char*>(content.get()) : "";
+  text.erase(0, text.find_first_not_of(" \t\r\n"));
+  text.erase(text.find_last_not_of(" \t\r\n") + 1);
+  return text;
+}
+
+// The body's document, bounded before the parser sees it; null with the
+// reason when it is too large or not well-formed.
+XmlPtr<xmlDoc> ParseBody(std::string_view body, std::string& problem) {
+  XmlPtr<xmlDoc> doc;
+  if (body.size() > kMaxDavRequestBytes) {
+    problem = "The request body has more than " + std::to_string(kMaxDavRequestBytes) + " bytes.";
+    return doc;
+  }
+  std::string errors;
+  doc = ParseXmlText(std::string(body), errors);
+  if (!doc || xmlDocGetRootElement(doc.get()) == nullptr) {
+    doc.reset();
+    problem = "The request body is not well-formed XML.";
+  }
+  return doc;
+}
+
 std::string Attribute(const xmlNode* node, const char* name) {
   XmlPtr<xmlChar> value(xmlGetProp(node, reinterpret_cast<const xmlChar*>(name)));
   return value ? reinterpret_cast<const char*>(value.get()) : "";
@@ -60,17 +86,9 @@ void ReadFilter(const xmlNode* filter, TReportRequest& report) {
 std::optional<TPropfindRequest> ParsePropfind(std::string_view body, std::string& problem) {
   TPropfindRequest request;
   if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) return request;
-  if (body.size() > kMaxDavRequestBytes) {
-    problem = "The request body has more than " + std::to_string(kMaxDavRequestBytes) + " bytes.";
-    return std::nullopt;
-  }
-  std::string errors;
-  const XmlPtr<xmlDoc> doc = ParseXmlText(std::string(body), errors);
-  const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
-  if (root == nullptr) {
-    problem = "The request body is not well-formed XML.";
-    return std::nullopt;
-  }
+  const XmlPtr<xmlDoc> doc = ParseBody(body, problem);
+  if (!doc) return std::nullopt;
+  const xmlNode* root = xmlDocGetRootElement(doc.get());
   if (!Is(root, kDavNamespace, "propfind")) {
     problem = "The request body is no DAV:propfind.";
     return std::nullopt;
@@ -91,17 +109,9 @@ std::optional<TPropfindRequest> ParsePropfind(std::string_view body, std::string
 }
 
 std::optional<TReportRequest> ParseReport(std::string_view body, std::string& problem) {
-  if (body.size() > kMaxDavRequestBytes) {
-    problem = "The request body has more than " + std::to_string(kMaxDavRequestBytes) + " bytes.";
-    return std::nullopt;
-  }
-  std::string errors;
-  const XmlPtr<xmlDoc> doc = ParseXmlText(std::string(body), errors);
-  const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
-  if (root == nullptr) {
-    problem = "The request body is not well-formed XML.";
-    return std::nullopt;
-  }
+  const XmlPtr<xmlDoc> doc = ParseBody(body, problem);
+  if (!doc) return std::nullopt;
+  const xmlNode* root = xmlDocGetRootElement(doc.get());
   TReportRequest report;
   report.Root = NameOf(root);
   if (Is(root, kCardDavNamespace, "addressbook-multiget")) {
@@ -121,23 +131,15 @@ std::optional<TReportRequest> ParseReport(std::string_view body, std::string& pr
         if (prop->type != XML_ELEMENT_NODE) continue;
         report.Props.push_back(NameOf(prop));
         if (Is(prop, kCardDavNamespace, "address-data")) {
-          XmlPtr<xmlChar> version(xmlGetProp(prop, reinterpret_cast<const xmlChar*>("version")));
-          if (version) report.AddressDataVersion = reinterpret_cast<const char*>(version.get());
+          report.AddressDataVersion = Attribute(prop, "version");
         }
       }
     } else if (Is(child, kCardDavNamespace, "filter")) {
       ReadFilter(child, report);
     } else if (Is(child, kDavNamespace, "sync-token")) {
-      XmlPtr<xmlChar> text(xmlNodeGetContent(child));
-      report.SyncToken = text ? reinterpret_cast<const char*>(text.get()) : "";
-      report.SyncToken.erase(0, report.SyncToken.find_first_not_of(" \t\r\n"));
-      report.SyncToken.erase(report.SyncToken.find_last_not_of(" \t\r\n") + 1);
+      report.SyncToken = TrimmedText(child);
     } else if (Is(child, kDavNamespace, "href")) {
-      XmlPtr<xmlChar> text(xmlNodeGetContent(child));
-      std::string href = text ? reinterpret_cast<const char*>(text.get()) : "";
-      href.erase(0, href.find_first_not_of(" \t\r\n"));
-      href.erase(href.find_last_not_of(" \t\r\n") + 1);
-      report.Hrefs.push_back(std::move(href));
+      report.Hrefs.push_back(TrimmedText(child));
     }
   }
   return report;

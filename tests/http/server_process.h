@@ -88,6 +88,16 @@ class TServerProcess {
   int status_ = 0;
 };
 
+// A page stylesheet listing the FN of every card of the store ("A|B|"), so
+// that a test can see what the store in memory holds.
+inline constexpr char kNamesStylesheet[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
+    "  <xsl:output method=\"text\"/>\n"
+    "  <xsl:template match=\"/\"><xsl:for-each select=\"//FN\"><xsl:value-of select=\".\"/>|</xsl:for-each>"
+    "</xsl:template>\n"
+    "</xsl:stylesheet>\n";
+
 struct THttpAnswer {
   int Status = 0;  // 0 when nothing came back
   std::string Head;

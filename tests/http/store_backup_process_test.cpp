@@ -28,13 +28,6 @@ constexpr char kUsers[] =
 constexpr char kCards[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<xBase>"
     "<vCard><FN>First Card</FN><OWNER>bob</OWNER><ID>1</ID></vCard></xBase>";
-constexpr char kNamesStylesheet[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
-    "  <xsl:output method=\"text\"/>\n"
-    "  <xsl:template match=\"/\"><xsl:for-each select=\"//FN\"><xsl:value-of select=\".\"/>|</xsl:for-each>"
-    "</xsl:template>\n"
-    "</xsl:stylesheet>\n";
 constexpr char kBackupAnswerStart[] = "Backup written to ";
 constexpr char kBackupAnswerEnd[] = "/ in the application directory.\n";
 const char* const kStoreFiles[] = {"config/config.xml", "pelorin/base.xml", "user/user.xml"};

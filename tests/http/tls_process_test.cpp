@@ -24,13 +24,6 @@ namespace {
 constexpr char kUsers[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<xUser>"
     "<User><USER>bob</USER><PASSWORD>pw</PASSWORD><NAME>Bob</NAME></User></xUser>";
-constexpr char kNamesStylesheet[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
-    "  <xsl:output method=\"text\"/>\n"
-    "  <xsl:template match=\"/\"><xsl:for-each select=\"//FN\"><xsl:value-of select=\".\"/>|</xsl:for-each>"
-    "</xsl:template>\n"
-    "</xsl:stylesheet>\n";
 
 struct TSslCtxFree {
   void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }

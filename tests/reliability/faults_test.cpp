@@ -31,14 +31,6 @@ constexpr char kUsers[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<xUser>"
     "<User><USER>bob</USER><PASSWORD>pw</PASSWORD><NAME>Bob</NAME></User>"
     "</xUser>";
-// Lists the names of every card, so a test can see what the store in memory holds.
-constexpr char kNamesStylesheet[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
-    "  <xsl:output method=\"text\"/>\n"
-    "  <xsl:template match=\"/\"><xsl:for-each select=\"//FN\"><xsl:value-of select=\".\"/>|</xsl:for-each>"
-    "</xsl:template>\n"
-    "</xsl:stylesheet>\n";
 constexpr char kInsertUnsavedCard[] =
     "Command=insert&XML=%3CvCard%3E%3CFN%3EUnsaved+Card%3C%2FFN%3E%3C%2FvCard%3E&Redirect=index.htm";
 // The card store is larger than the file-size limit below, the log file and the
