@@ -205,6 +205,7 @@ TRecordOutcome TRecordStore::DeleteSelected(const std::string& xpath, const std:
   }
   if (doomed.empty()) return outcome;
   const bool index_current = ids_.Current(dom_);
+  const bool cards_current = cards_.Current(dom_);
   std::vector<std::string> removed_ids;
   if (index_current) {
     for (const TNodeRef node : doomed) {
@@ -226,6 +227,10 @@ TRecordOutcome TRecordStore::DeleteSelected(const std::string& xpath, const std:
   if (index_current) {
     for (const std::string& id : removed_ids) ids_.Remove(id);
     ids_.Commit(dom_);
+  }
+  if (cards_current) {
+    cards_.Removed(doomed);
+    cards_.Commit(dom_);
   }
   outcome.Changed = doomed.size();
   Changed();
@@ -251,6 +256,7 @@ TRecordOutcome TRecordStore::ReplaceRecord(const std::string& xpath, const std::
   const bool old_is_card = IsCardRecord(dom_);
   const std::string old_id = old_is_card ? FirstIdOf(dom_) : std::string();
   const bool index_current = ids_.Current(dom_);
+  const bool cards_current = cards_.Current(dom_);
   TNodeRef replacement;
   try {
     replacement = Append(fragment, owner, false);
@@ -268,6 +274,11 @@ TRecordOutcome TRecordStore::ReplaceRecord(const std::string& xpath, const std::
     ids_.Remove(old_id);
     ids_.Commit(dom_);
   }
+  if (cards_current) {
+    cards_.Removed({old});
+    cards_.Added(dom_, replacement);
+    cards_.Commit(dom_);
+  }
   outcome.Changed = 1;
   Changed();
   RecordChange(TJournalOp::Replace, owner, xpath, journal_text, outcome);
@@ -281,8 +292,13 @@ TRecordOutcome TRecordStore::InsertRecord(const std::string& xml, const std::str
   if (!Prepare(xml, fragment, outcome)) return outcome;
   std::string journal_text = xml;
   if (!ApplyPasswordRule(fragment, TNodeRef(), journal_text, outcome)) return outcome;
+  const bool cards_current = cards_.Current(dom_);
   try {
-    Append(fragment, owner, true);
+    const TNodeRef record = Append(fragment, owner, true);
+    if (cards_current) {
+      cards_.Added(dom_, record);
+      cards_.Commit(dom_);
+    }
   } catch (const std::exception& e) {
     return Outcome(TRecordOutcome::TStatus::Failed, e.what());
   }
@@ -300,12 +316,15 @@ TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::stri
   TvCardUploadReader reader(text);
   std::vector<TNodeRef> added;
   std::size_t card_number = 0;
+  const bool cards_current = cards_.Current(dom_);
   // A refused card takes the ones before it out again: an upload is one change.
   const auto undo = [&](TRecordOutcome failed) {
     if (!added.empty()) {
       dom_.RemoveNodes(added);  // records of their own, appended with no text between
       Changed();
     }
+    // The index never saw the cards taken out again.
+    if (cards_current) cards_.Commit(dom_);
     failed.LastRecordXml = std::move(outcome.LastRecordXml);
     return failed;
   };
@@ -333,6 +352,10 @@ TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::stri
   }
   outcome.Changed = added.size();
   if (added.empty()) return outcome;
+  if (cards_current) {
+    for (const TNodeRef record : added) cards_.Added(dom_, record);
+    cards_.Commit(dom_);
+  }
   Changed();
   // One entry for the whole upload: replayed, it gives the same cards.
   RecordChange(TJournalOp::Upload, owner, {}, text, outcome);
@@ -364,49 +387,70 @@ std::string TRecordStore::NewUuid() {
   return uuid;
 }
 
-std::vector<TRecordElement> TRecordStore::OwnCardsWithUids(const std::string& owner, const std::string& id,
-                                                           std::size_t& added) {
-  added = 0;
-  std::vector<TRecordElement> cards;
-  if (kind_ != TStoreKind::Cards || owner.find('"') != std::string::npos || id.find('"') != std::string::npos) {
-    return cards;
+bool TRecordStore::HasId(TNodeRef record, const std::string& id) {
+  const TNodeRef kept = dom_.CurrentNode();
+  dom_.SetCurrentNode(record);
+  bool found = false;
+  if (dom_.SelectFirstChild()) {
+    for (bool more = dom_.SelectSibling(kIdName); more && !found; more = dom_.SelectNextSibling(kIdName)) {
+      found = dom_.GetText() == id;
+    }
   }
+  dom_.SetCurrentNode(kept);
+  return found;
+}
+
+std::vector<TCardRef> TRecordStore::OwnCardRefsWithUids(const std::string& owner, const std::string& id,
+                                                        std::size_t& added) {
+  added = 0;
+  if (kind_ != TStoreKind::Cards || owner.find('"') != std::string::npos || id.find('"') != std::string::npos) {
+    return {};
+  }
+  const auto own_cards = [&] {
+    std::vector<TCardRef> refs = cards_.OwnedBy(dom_, owner);
+    if (!id.empty()) std::erase_if(refs, [&](const TCardRef& ref) { return !HasId(ref.Node, id); });
+    return refs;
+  };
+  std::vector<TCardRef> refs = own_cards();
+  if (std::all_of(refs.begin(), refs.end(), [](const TCardRef& ref) { return ref.HasUid; })) return refs;
   // UIDs are given only when the journal can take them: a card goes out
   // without one rather than with one that would not be kept.
   TRecordOutcome outcome;
-  const bool may_change = BeginChange(outcome);
-  const std::string xpath = "/*/*[OWNER=\"" + owner + "\"]" + (id.empty() ? "" : "[ID=\"" + id + "\"]");
-  std::vector<TNodeRef> nodes;
-  for (bool found = dom_.SelectNode(xpath); found; found = dom_.SelectNextNode(xpath)) nodes.push_back(dom_.CurrentNode());
-  cards.reserve(nodes.size());
-  for (const TNodeRef node : nodes) {
-    dom_.SetCurrentNode(node);
-    if (!IsCardRecord(dom_)) continue;
-    std::optional<TRecordElement> card = RecordTreeOfCurrent(dom_);
-    if (!card) continue;
-    if (may_change && FindChild(*card, "UID") == nullptr) {
-      const std::string uid = NewUuid();
-      dom_.SetCurrentNode(node);
-      dom_.AddChild("UID");
-      dom_.SetText(uid);
-      card->Children.push_back({"UID", uid, {}});
-      ++added;
-    }
-    cards.push_back(std::move(*card));
+  if (!BeginChange(outcome)) return refs;
+  std::vector<TNodeRef> given;
+  for (const TCardRef& ref : refs) {
+    if (ref.HasUid) continue;
+    dom_.SetCurrentNode(ref.Node);
+    dom_.AddChild("UID");
+    dom_.SetText(NewUuid());
+    given.push_back(ref.Node);
   }
-  if (added == 0) return cards;
+  for (const TNodeRef node : given) cards_.Touched(dom_, node);
+  cards_.Commit(dom_);
+  added = given.size();
   Changed();
   outcome.Changed = added;
-  const std::vector<std::string> given = drawn_uuids_;  // a restore replays, drawing anew
   RecordChange(TJournalOp::Uids, owner, id, {}, outcome);
-  if (!outcome) {
-    // The store is back as it was: the cards go out as it holds them.
-    added = 0;
-    for (TRecordElement& card : cards) {
-      std::erase_if(card.Children, [&](const TRecordElement& e) {
-        return e.Name == "UID" && std::find(given.begin(), given.end(), e.Text) != given.end();
-      });
-    }
+  // When the journal refused, the store is back as it was (read again), and
+  // the cards go out as it holds them.
+  if (!outcome) added = 0;
+  return own_cards();
+}
+
+std::optional<TRecordElement> TRecordStore::CardTree(TNodeRef card) {
+  const TNodeRef kept = dom_.CurrentNode();
+  dom_.SetCurrentNode(card);
+  std::optional<TRecordElement> tree = RecordTreeOfCurrent(dom_);
+  dom_.SetCurrentNode(kept);
+  return tree;
+}
+
+std::vector<TRecordElement> TRecordStore::OwnCardsWithUids(const std::string& owner, const std::string& id,
+                                                           std::size_t& added) {
+  std::vector<TRecordElement> cards;
+  for (const TCardRef& ref : OwnCardRefsWithUids(owner, id, added)) {
+    std::optional<TRecordElement> card = CardTree(ref.Node);
+    if (card) cards.push_back(std::move(*card));
   }
   return cards;
 }

@@ -13,10 +13,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "service/card_index.h"
 #include "service/journal_entry.h"
 #include "service/record_ids.h"
 #include "service/store_kind.h"
@@ -120,6 +122,12 @@ class TRecordStore {
   // "urn:uuid:..." stored first, so that it keeps it from then on. `added`
   // counts those (each a change).
   std::vector<TRecordElement> OwnCardsWithUids(const std::string& owner, const std::string& id, std::size_t& added);
+  // The same cards as references into the store, from the card index: what
+  // is derived from a card can be kept under its version. The nodes are valid
+  // until the next change.
+  std::vector<TCardRef> OwnCardRefsWithUids(const std::string& owner, const std::string& id, std::size_t& added);
+  // The tree of a card record the index gave.
+  std::optional<TRecordElement> CardTree(TNodeRef card);
 
   // An ID that no card of the store carries, from RecordClock (while a
   // journal entry is replayed: the next ID it recorded).
@@ -145,6 +153,8 @@ class TRecordStore {
   TNodeRef Append(const TXmlFragment& fragment, const std::string& owner, bool new_id);
   // Whether the node at `node` is a record of the card store owned by `owner`.
   bool IsOwnRecord(TNodeRef node, const std::string& owner);
+  // Whether one of the record's ID children is `id`.
+  bool HasId(TNodeRef record, const std::string& id);
   void Changed() { ++change_sequence_; }
   // Before a change: false (with the outcome set) when the journal cannot
   // take one now, so that nothing is changed.
@@ -164,6 +174,7 @@ class TRecordStore {
   const std::string url_path_;
   TQuickDom dom_;
   TRecordIdIndex ids_;
+  TCardIndex cards_;  // the card store's records by owner
   std::uint64_t change_sequence_ = 0;
 
   TRecordJournal* journal_ = nullptr;

@@ -22,6 +22,7 @@
 #include "service/record_ids.h"
 #include "service/record_store.h"
 #include "service/sign_in_cache.h"
+#include "web/dav_book.h"
 #include "web/dav_sync.h"
 #include "web/request_info.h"
 #include "web/request_route.h"
@@ -169,6 +170,8 @@ class TPelorinService {
   TSignInCache SignInCache;
   // The sync tokens of the address books (web/dav_sync.h), kept across clean stops.
   TDavSyncLog DavSync GUARDED_BY(StoreLock);
+  // Each user's book as DAV answers show it, kept between requests (web/dav_book.h).
+  TDavBooks DavBooks GUARDED_BY(StoreLock);
   // The front proxies whose X-Forwarded-For names the client (canonical
   // addresses), read from the configuration store at start.
   std::vector<std::string> TrustedProxies GUARDED_BY(StoreLock);
@@ -242,10 +245,9 @@ class TPelorinService {
 
   // CardDAV on /dav/ (web/dav.cpp), after the sign-in.
   void DavRow(RequestInfo& req, ResponseInfo& res, const TSignedIn& account) REQUIRES(StoreLock);
-  std::string ObserveBook(const std::string& user, const std::vector<TRecordElement>& cards) REQUIRES(StoreLock);
-  void DavReport(RequestInfo& req, ResponseInfo& res, bool on_book, const std::vector<TRecordElement>& cards,
-                 const std::string& user) REQUIRES(StoreLock);
-  void DavPut(RequestInfo& req, ResponseInfo& res, const std::string& name, const TRecordElement* existing,
+  void DavReport(RequestInfo& req, ResponseInfo& res, bool on_book, TDavBook* book, const std::string& user)
+      REQUIRES(StoreLock);
+  void DavPut(RequestInfo& req, ResponseInfo& res, const std::string& name, const TDavCard* existing,
               const std::string& user) REQUIRES(StoreLock);
 
   // The record commands of a form post (web/records.cpp).

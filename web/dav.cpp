@@ -9,8 +9,6 @@
 //   /dav/addressbooks/<user>/               the address-book home
 //   /dav/addressbooks/<user>/contacts/      the address book
 //   /dav/addressbooks/<user>/contacts/<ID>.vcf   a card
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -20,10 +18,12 @@
 #include "service/vcard_main.h"
 #include "vcard/vcard_writer.h"
 #include "web/card_request.h"
+#include "web/dav_book.h"
 #include "vcard/vcard_record_builder.h"
 #include "vcard/vcard_text.h"
 #include "vcard/vcard_upload_reader.h"
 #include "web/dav_multistatus.h"
+#include "web/dav_query.h"
 #include "web/request_reader.h"
 
 namespace pelorin {
@@ -33,7 +33,6 @@ constexpr std::string_view kDavRoot = "/dav/";
 constexpr std::string_view kPrincipals = "/dav/principals/";
 constexpr std::string_view kHomes = "/dav/addressbooks/";
 constexpr char kBookName[] = "contacts";
-constexpr char kCardSuffix[] = ".vcf";
 constexpr char kDavHeader[] = "DAV: 1, 3, addressbook";
 constexpr char kAllowHeader[] = "Allow: OPTIONS, GET, HEAD, PROPFIND, REPORT, PUT, DELETE";
 constexpr char kResourceElement[] = "RESOURCE";
@@ -119,47 +118,12 @@ std::string BookHref(const std::string& user) { return HomeHref(user) + kBookNam
 
 std::string Href(const std::string& href) { return "<D:href>" + EscapedText(href) + "</D:href>"; }
 
-// A dump of the record's tree, which changes exactly when the record does.
-void AppendDump(std::string& out, const TRecordElement& element) {
-  out += '<';
-  out += element.Name;
-  out += '>';
-  out += EscapedText(element.Text);
-  for (const TRecordElement& child : element.Children) AppendDump(out, child);
-  out += "</";
-  out += element.Name;
-  out += '>';
-}
-
-// A strong ETag: the first 16 bytes of the SHA-256 of the record, quoted.
-std::string EtagOf(const TRecordElement& card) {
-  std::string dump;
-  AppendDump(dump, card);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(dump.data(), dump.size(), digest, &length, EVP_sha256(), nullptr);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string etag = "\"";
-  for (unsigned int i = 0; i < 16 && i < length; ++i) {
-    etag += kHex[digest[i] >> 4];
-    etag += kHex[digest[i] & 15];
-  }
-  return etag + "\"";
-}
-
 // The request's body: RawParams holds it, then CR LF and the query.
 std::string_view DavBody(const RequestInfo& req) {
   std::string_view raw = req.RawParams;
   if (req.Query.empty()) return raw;
   if (raw == req.Query) return {};
   return raw.substr(0, raw.size() - req.Query.size() - 2);
-}
-
-// The name a client gave the card when it put it (RESOURCE), else its ID.
-std::string CardNameOf(const TRecordElement& card) {
-  const std::string_view chosen = ChildText(card, kResourceElement);
-  if (!chosen.empty()) return std::string(chosen);
-  return std::string(ChildText(card, "ID")) + kCardSuffix;
 }
 
 // A name a client may give a card: one path segment of printable characters.
@@ -216,77 +180,6 @@ std::string_view HrefPath(std::string_view href) {
   return path == std::string_view::npos ? std::string_view("/") : href.substr(path);
 }
 
-// The values of one property of a vCard text, unfolded and unescaped; the
-// group and the parameters do not count.
-std::vector<std::string> PropertyValues(const std::string& vcard, const std::string& upper_name) {
-  std::string unfolded;
-  unfolded.reserve(vcard.size());
-  for (std::size_t i = 0; i < vcard.size(); ++i) {
-    if (vcard.compare(i, 2, "\r\n") == 0 && i + 2 < vcard.size() && (vcard[i + 2] == ' ' || vcard[i + 2] == '\t')) {
-      i += 2;
-      continue;
-    }
-    unfolded += vcard[i];
-  }
-  std::vector<std::string> values;
-  std::size_t start = 0;
-  while (start < unfolded.size()) {
-    const std::size_t end = std::min(unfolded.find("\r\n", start), unfolded.size());
-    const std::string_view line = std::string_view(unfolded).substr(start, end - start);
-    start = end + 2;
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    std::string_view name = line.substr(0, std::min(line.find(';'), colon));
-    if (const std::size_t dot = name.rfind('.'); dot != std::string_view::npos) name.remove_prefix(dot + 1);
-    if (UpperAscii(name) != upper_name) continue;
-    std::string value;
-    const std::string_view raw = line.substr(colon + 1);
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] == '\\' && i + 1 < raw.size()) {
-        ++i;
-        value += raw[i] == 'n' || raw[i] == 'N' ? '\n' : raw[i];
-      } else {
-        value += raw[i];
-      }
-    }
-    values.push_back(std::move(value));
-  }
-  return values;
-}
-
-bool TextMatches(const TTextMatch& match, const std::string& value) {
-  const std::string text = match.CaseSensitive ? match.Text : LowerAscii(match.Text);
-  const std::string seen = match.CaseSensitive ? value : LowerAscii(value);
-  bool result = false;
-  if (match.MatchType == "equals") {
-    result = seen == text;
-  } else if (match.MatchType == "starts-with") {
-    result = seen.starts_with(text);
-  } else if (match.MatchType == "ends-with") {
-    result = seen.ends_with(text);
-  } else {
-    result = seen.find(text) != std::string::npos;
-  }
-  return result != match.Negate;
-}
-
-// Whether a card (as vCard text) passes the addressbook-query's filter.
-bool PassesFilter(const TReportRequest& query, const std::string& vcard) {
-  if (query.Filters.empty()) return true;
-  const auto passes = [&](const TPropFilter& filter) {
-    const std::vector<std::string> values = PropertyValues(vcard, filter.Name);
-    if (filter.IsNotDefined) return values.empty();
-    if (filter.Matches.empty()) return !values.empty();
-    const auto one = [&](const TTextMatch& match) {
-      return std::any_of(values.begin(), values.end(), [&](const std::string& v) { return TextMatches(match, v); });
-    };
-    return filter.AllOf ? std::all_of(filter.Matches.begin(), filter.Matches.end(), one)
-                        : std::any_of(filter.Matches.begin(), filter.Matches.end(), one);
-  };
-  return query.FiltersAllOf ? std::all_of(query.Filters.begin(), query.Filters.end(), passes)
-                            : std::any_of(query.Filters.begin(), query.Filters.end(), passes);
-}
-
 void Refuse(ResponseInfo& res, int status, const std::string& message) {
   res.SetStatus(status);
   res.BodyType = "text/plain";
@@ -337,19 +230,17 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
     return;
   }
   std::size_t added = 0;
-  std::vector<TRecordElement> cards;
+  TDavBook* book = nullptr;
   // The home's listing shows the book too, with its tag and token.
   const bool book_in_answer =
       target.Kind == TDavResource::Book || target.Kind == TDavResource::Card || target.Kind == TDavResource::Home;
   if (book_in_answer) {
-    cards = XMLDom.OwnCardsWithUids(user, "", added);
+    book = &DavBooks.Current(XMLDom, DavSync, user, added);
     if (added > 0) SaveTimer.SetEnabled(true);
   }
-  const TRecordElement* card = nullptr;
+  TDavCard* card = nullptr;
   if (target.Kind == TDavResource::Card) {
-    for (const TRecordElement& candidate : cards) {
-      if (CardNameOf(candidate) == target.Card) card = &candidate;
-    }
+    card = TDavBooks::Find(*book, target.Card);
     // A PUT makes the card that is not there yet.
     if (card == nullptr && req.Method != "PUT") {
       res.SetStatus(404);
@@ -367,8 +258,8 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
       return;
     }
     res.BodyType = kCardType;
-    res.AddRawHeader("ETag: " + EtagOf(*card));
-    res.Body = WriteVCard(*card, TvCardVersion::k30, {"", RevisionNow()});
+    res.AddRawHeader("ETag: " + card->Etag);
+    res.Body = card->Vcard30;
     return;
   }
   if (req.Method == "PUT") {
@@ -378,16 +269,15 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
   if (req.Method == "DELETE") {
     if (card == nullptr) return Refuse(res, 405, "Only a card can be deleted.");
     const std::string if_match = HeaderValue(req.Headers, "If-Match");
-    if (!if_match.empty() && !EtagMatches(if_match, EtagOf(*card))) {
+    if (!if_match.empty() && !EtagMatches(if_match, card->Etag)) {
       return Refuse(res, 412, "The card has changed since that ETag.");
     }
-    const TRecordOutcome deleted =
-        XMLDom.DeleteSelected("/*/vCard[ID='" + std::string(ChildText(*card, "ID")) + "']", user);
+    const TRecordOutcome deleted = XMLDom.DeleteSelected("/*/vCard[ID='" + card->Id + "']", user);
     if (!deleted) return Refuse(res, 500, "The card could not be deleted: " + deleted.Message);
     SaveTimer.SetEnabled(true);
     return res.SetStatus(204);
   }
-  if (req.Method == "REPORT") return DavReport(req, res, target.Kind == TDavResource::Book, cards, user);
+  if (req.Method == "REPORT") return DavReport(req, res, target.Kind == TDavResource::Book, book, user);
   if (req.Method != "PROPFIND") {
     res.SetStatus(405);
     res.AddRawHeader(kAllowHeader);
@@ -416,24 +306,19 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
     Respond(multistatus, href, *asked, available);
   };
   const TDavProperty principal{kNames.CurrentUserPrincipal, Href(PrincipalHref(user))};
-  const auto card_properties = [&](const TRecordElement& one) {
+  const auto card_properties = [&](const TDavCard& one) {
     return std::vector<TDavProperty>{
         {kNames.ResourceType, ""},
-        {kNames.ETag, EscapedText(EtagOf(one))},
+        {kNames.ETag, EscapedText(one.Etag)},
         {kNames.ContentType, kCardType},
-        {kNames.DisplayName, EscapedText(std::string(ChildText(one, "FN")))},
+        {kNames.DisplayName, EscapedText(one.DisplayName)},
         principal,
         {kNames.Privileges, kReadWrite},
     };
   };
-  const std::string book_token =
-      target.Kind == TDavResource::Book || target.Kind == TDavResource::Home ? ObserveBook(user, cards) : "";
   const auto book_properties = [&] {
     // The book's tag changes whenever one of its cards does, and is the same
-    // after a restart: a digest of every card's ETag in order.
-    std::string tags;
-    for (const TRecordElement& one : cards) tags += CardNameOf(one) + EtagOf(one);
-    const TRecordElement all{"BOOK", tags, {}};
+    // after a restart: a digest of every card's name and ETag in order.
     return std::vector<TDavProperty>{
         {kNames.ResourceType, "<D:collection/><C:addressbook/>"},
         {kNames.DisplayName, EscapedText(account.DisplayName.empty() ? user : account.DisplayName)},
@@ -441,12 +326,12 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
         principal,
         {kNames.Owner, Href(PrincipalHref(user))},
         {kNames.Privileges, kReadWrite},
-        {kNames.CTag, EscapedText(EtagOf(all))},
+        {kNames.CTag, EscapedText(book->CTag)},
         {kNames.ReportSet,
          "<D:supported-report><D:report><C:addressbook-multiget/></D:report></D:supported-report>"
          "<D:supported-report><D:report><D:sync-collection/></D:report></D:supported-report>"
          "<D:supported-report><D:report><C:addressbook-query/></D:report></D:supported-report>"},
-        {kNames.SyncToken, EscapedText(book_token)},
+        {kNames.SyncToken, EscapedText(book->SyncToken)},
         {kNames.AddressData,
          "<C:address-data-type content-type=\"text/vcard\" version=\"3.0\"/>"
          "<C:address-data-type content-type=\"text/vcard\" version=\"4.0\"/>"},
@@ -476,11 +361,11 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
     case TDavResource::Book:
       answer(BookHref(user), book_properties());
       if (members) {
-        for (const TRecordElement& one : cards) answer(BookHref(user) + Encoded(CardNameOf(one)), card_properties(one));
+        for (const TDavCard& one : book->Cards) answer(BookHref(user) + Encoded(one.Name), card_properties(one));
       }
       break;
     case TDavResource::Card:
-      answer(BookHref(user) + Encoded(CardNameOf(*card)), card_properties(*card));
+      answer(BookHref(user) + Encoded(card->Name), card_properties(*card));
       break;
     case TDavResource::None:
       break;
@@ -490,19 +375,12 @@ void TPelorinService::DavRow(RequestInfo& req, ResponseInfo& res, const TSignedI
   res.Body = multistatus.Text();
 }
 
-// The book as the sync log sees it now; its token after the look.
-std::string TPelorinService::ObserveBook(const std::string& user, const std::vector<TRecordElement>& cards) {
-  std::vector<std::pair<std::string, std::string>> seen;
-  seen.reserve(cards.size());
-  for (const TRecordElement& card : cards) seen.emplace_back(CardNameOf(card), EtagOf(card));
-  return DavSync.Observe(user, seen);
-}
-
-// REPORT: addressbook-multiget and sync-collection on the book, an empty answer to the reports
-// clients send to find principals or expand properties, and a refusal of the
-// rest. A missing href gets a 404 response of its own.
-void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_book,
-                                const std::vector<TRecordElement>& cards, const std::string& user) {
+// REPORT: addressbook-multiget, addressbook-query and sync-collection on the
+// book, an empty answer to the reports clients send to find principals or
+// expand properties, and a refusal of the rest. A missing href gets a 404
+// response of its own.
+void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_book, TDavBook* book,
+                                const std::string& user) {
   std::string problem;
   const std::optional<TReportRequest> report = ParseReport(DavBody(req), problem);
   if (!report) return Refuse(res, 400, problem);
@@ -516,28 +394,30 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
     res.Body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:error xmlns:D=\"DAV:\"><D:supported-report/></D:error>\n";
     return;
   }
-  const TvCardVersion version = report->AddressDataVersion == "4.0" ? TvCardVersion::k40 : TvCardVersion::k30;
+  const bool version40 = report->AddressDataVersion == "4.0";
   const TPropfindRequest asked{TPropfindRequest::TKind::Prop, report->Props};
+  const TDavName address_data{kCardDavNamespace, "address-data"};
+  // The cards' texts are escaped only when the client asked for them.
+  const bool wants_data = std::find(report->Props.begin(), report->Props.end(), address_data) != report->Props.end();
   const TDavProperty principal{kNames.CurrentUserPrincipal, Href(PrincipalHref(user))};
-  const std::string revision = RevisionNow();
-  const auto card_answer = [&](const std::string& href, const TRecordElement& card) {
-    Respond(multistatus, href, asked,
-            {{kNames.ETag, EscapedText(EtagOf(card))},
-             {kNames.ContentType, kCardType},
-             {{kCardDavNamespace, "address-data"}, EscapedText(WriteVCard(card, version, {"", revision}))},
-             {kNames.ResourceType, ""},
-             {kNames.DisplayName, EscapedText(std::string(ChildText(card, "FN")))},
-             principal});
+  const auto card_answer = [&](const std::string& href, TDavCard& card) {
+    std::vector<TDavProperty> available{{kNames.ETag, EscapedText(card.Etag)},
+                                        {kNames.ContentType, kCardType},
+                                        {kNames.ResourceType, ""},
+                                        {kNames.DisplayName, EscapedText(card.DisplayName)},
+                                        principal};
+    if (wants_data) {
+      available.push_back(
+          {address_data, EscapedText(version40 ? TDavBooks::Vcard40Of(XMLDom, card) : card.Vcard30)});
+    }
+    Respond(multistatus, href, asked, available);
   };
   if (report->Kind == TReportRequest::TKind::Query) {
-    for (const TRecordElement& card : cards) {
-      if (PassesFilter(*report, WriteVCard(card, TvCardVersion::k30, {"", revision}))) {
-        card_answer(BookHref(user) + Encoded(CardNameOf(card)), card);
-      }
+    for (TDavCard& card : book->Cards) {
+      if (PassesFilter(*report, card.Vcard30)) card_answer(BookHref(user) + Encoded(card.Name), card);
     }
   }
   if (report->Kind == TReportRequest::TKind::SyncCollection) {
-    const std::string token = ObserveBook(user, cards);
     const std::optional<std::vector<TDavChange>> changes = DavSync.ChangesSince(user, report->SyncToken);
     if (!changes) {
       // DAVx5 and Evolution start afresh on the element with 403; Thunderbird
@@ -550,27 +430,20 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
     }
     for (const TDavChange& change : *changes) {
       const std::string href = BookHref(user) + Encoded(change.Name);
-      const TRecordElement* card = nullptr;
-      for (const TRecordElement& candidate : cards) {
-        if (!change.Deleted && CardNameOf(candidate) == change.Name) card = &candidate;
-      }
+      TDavCard* card = change.Deleted ? nullptr : TDavBooks::Find(*book, change.Name);
       if (card == nullptr) {
         multistatus.AddStatus(href, 404);
       } else {
         card_answer(href, *card);
       }
     }
-    multistatus.SetSyncToken(token);
+    multistatus.SetSyncToken(book->SyncToken);
   }
   if (report->Kind == TReportRequest::TKind::Multiget) {
     for (const std::string& href : report->Hrefs) {
       const TDavTarget target = TargetOf(HrefPath(href));
-      const TRecordElement* card = nullptr;
-      if (target.Kind == TDavResource::Card && target.User == user) {
-        for (const TRecordElement& candidate : cards) {
-          if (CardNameOf(candidate) == target.Card) card = &candidate;
-        }
-      }
+      TDavCard* card = nullptr;
+      if (target.Kind == TDavResource::Card && target.User == user) card = TDavBooks::Find(*book, target.Card);
       if (card == nullptr) {
         multistatus.AddStatus(href, 404);
         continue;
@@ -587,12 +460,12 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
 // named as the client named it, and made or replaced through the gate like
 // any other change. `existing` is the card of that name, if any.
 void TPelorinService::DavPut(RequestInfo& req, ResponseInfo& res, const std::string& name,
-                             const TRecordElement* existing, const std::string& user) {
+                             const TDavCard* existing, const std::string& user) {
   if (!IsResourceName(name)) return Refuse(res, 400, "That is no name for a card.");
   const std::string if_match = HeaderValue(req.Headers, "If-Match");
   const std::string if_none_match = HeaderValue(req.Headers, "If-None-Match");
   if (existing != nullptr && if_none_match == "*") return Refuse(res, 412, "A card of that name is there already.");
-  if (!if_match.empty() && (existing == nullptr || !EtagMatches(if_match, EtagOf(*existing)))) {
+  if (!if_match.empty() && (existing == nullptr || !EtagMatches(if_match, existing->Etag))) {
     return Refuse(res, 412, "The card has changed since that ETag.");
   }
   const std::string type = HeaderValue(req.Headers, "Content-Type");
@@ -613,12 +486,11 @@ void TPelorinService::DavPut(RequestInfo& req, ResponseInfo& res, const std::str
   std::string& xml = records.front();
   // The record keeps the client's name, and a replacement keeps the card's ID.
   std::string tail = "<" + std::string(kResourceElement) + ">" + EscapedText(name) + "</" + kResourceElement + ">";
-  if (existing != nullptr) tail += "<ID>" + std::string(ChildText(*existing, "ID")) + "</ID>";
+  if (existing != nullptr) tail += "<ID>" + existing->Id + "</ID>";
   xml.insert(xml.rfind("</vCard>"), tail);
-  const TRecordOutcome outcome =
-      existing == nullptr
-          ? XMLDom.InsertRecord(xml, user)
-          : XMLDom.ReplaceRecord("/*/vCard[ID='" + std::string(ChildText(*existing, "ID")) + "']", xml, user);
+  const TRecordOutcome outcome = existing == nullptr
+                                     ? XMLDom.InsertRecord(xml, user)
+                                     : XMLDom.ReplaceRecord("/*/vCard[ID='" + existing->Id + "']", xml, user);
   if (!outcome) {
     if (outcome.Status == TRecordOutcome::TStatus::NotDurable) {
       return Refuse(res, 500, "The card could not be made durable: " + outcome.Message);
@@ -628,11 +500,11 @@ void TPelorinService::DavPut(RequestInfo& req, ResponseInfo& res, const std::str
                   "The card was refused: " + (outcome.Message.empty() ? outcome.ErrorText : outcome.Message));
   }
   SaveTimer.SetEnabled(true);
-  std::size_t added = 0;
-  for (const TRecordElement& stored : XMLDom.OwnCardsWithUids(user, "", added)) {
-    if (CardNameOf(stored) == name) res.AddRawHeader("ETag: " + EtagOf(stored));
-  }
-  res.SetStatus(existing == nullptr ? 201 : 204);
+  const bool created = existing == nullptr;
+  std::size_t added = 0;  // `existing` goes with the book's old state here
+  TDavBook& book = DavBooks.Current(XMLDom, DavSync, user, added);
+  if (const TDavCard* stored = TDavBooks::Find(book, name)) res.AddRawHeader("ETag: " + stored->Etag);
+  res.SetStatus(created ? 201 : 204);
 }
 
 }  // namespace pelorin

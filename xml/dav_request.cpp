@@ -58,6 +58,17 @@ std::string UpperAscii(std::string text) {
   return text;
 }
 
+TTextMatch TextMatchOf(const xmlNode* test) {
+  TTextMatch match;
+  XmlPtr<xmlChar> text(xmlNodeGetContent(test));
+  match.Text = text ? reinterpret_cast<const char*>(text.get()) : "";
+  const std::string type = Attribute(test, "match-type");
+  if (!type.empty()) match.MatchType = type;
+  match.Negate = Attribute(test, "negate-condition") == "yes";
+  match.CaseSensitive = Attribute(test, "collation") == "i;octet";
+  return match;
+}
+
 void ReadFilter(const xmlNode* filter, TReportRequest& report) {
   report.FiltersAllOf = Attribute(filter, "test") == "allof";
   for (const xmlNode* prop = filter->children; prop != nullptr; prop = prop->next) {
@@ -67,15 +78,15 @@ void ReadFilter(const xmlNode* filter, TReportRequest& report) {
     one.AllOf = Attribute(prop, "test") == "allof";
     for (const xmlNode* test = prop->children; test != nullptr; test = test->next) {
       if (Is(test, kCardDavNamespace, "is-not-defined")) one.IsNotDefined = true;
-      if (!Is(test, kCardDavNamespace, "text-match")) continue;
-      TTextMatch match;
-      XmlPtr<xmlChar> text(xmlNodeGetContent(test));
-      match.Text = text ? reinterpret_cast<const char*>(text.get()) : "";
-      const std::string type = Attribute(test, "match-type");
-      if (!type.empty()) match.MatchType = type;
-      match.Negate = Attribute(test, "negate-condition") == "yes";
-      match.CaseSensitive = Attribute(test, "collation") == "i;octet";
-      one.Matches.push_back(std::move(match));
+      if (Is(test, kCardDavNamespace, "text-match")) one.Matches.push_back(TextMatchOf(test));
+      if (!Is(test, kCardDavNamespace, "param-filter")) continue;
+      TParamFilter param;
+      param.Name = UpperAscii(Attribute(test, "name"));
+      for (const xmlNode* inner = test->children; inner != nullptr; inner = inner->next) {
+        if (Is(inner, kCardDavNamespace, "is-not-defined")) param.IsNotDefined = true;
+        if (Is(inner, kCardDavNamespace, "text-match")) param.Match = TextMatchOf(inner);
+      }
+      one.ParamFilters.push_back(std::move(param));
     }
     report.Filters.push_back(std::move(one));
   }

@@ -44,13 +44,24 @@ struct TTextMatch {
   bool CaseSensitive = false;
 };
 
+// A param-filter: the parameter must be there on the property (no
+// condition), must not be (IsNotDefined), or one of its values must meet the
+// text-match.
+struct TParamFilter {
+  std::string Name;  // upper-cased
+  bool IsNotDefined = false;
+  std::optional<TTextMatch> Match;
+};
+
 // A prop-filter: the property must be there (no condition), must not be
-// (IsNotDefined), or its values must meet the text-matches, any or all of them.
+// (IsNotDefined), or it must meet the text-matches and param-filters, any or
+// all of them.
 struct TPropFilter {
   std::string Name;  // upper-cased
   bool IsNotDefined = false;
   bool AllOf = false;
   std::vector<TTextMatch> Matches;
+  std::vector<TParamFilter> ParamFilters;
 };
 
 struct TReportRequest {

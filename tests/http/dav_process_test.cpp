@@ -269,6 +269,24 @@ TEST_F(DavTest, AddressbookQueryFiltersByPropertiesAndText) {
       {"<C:filter test=\"allof\"><C:prop-filter name=\"FN\"/><C:prop-filter name=\"N\"/></C:filter>",
        {"/dav/addressbooks/bob/contacts/11.vcf", "/dav/addressbooks/bob/contacts/13.vcf"}},  // 3.0 gives every card an N
       {"<C:filter><C:prop-filter name=\"EMAIL\"/></C:filter>", {}},
+      // Parameters: there, not there, or with a value (each of a list on its own).
+      {"<C:filter><C:prop-filter name=\"TEL\"><C:param-filter name=\"type\"/></C:prop-filter></C:filter>",
+       {"/dav/addressbooks/bob/contacts/13.vcf"}},
+      {"<C:filter><C:prop-filter name=\"TEL\"><C:param-filter name=\"TYPE\"><C:is-not-defined/></C:param-filter>"
+       "</C:prop-filter></C:filter>",
+       {}},
+      {"<C:filter><C:prop-filter name=\"TEL\"><C:param-filter name=\"TYPE\"><C:text-match match-type=\"equals\">"
+       "cell</C:text-match></C:param-filter></C:prop-filter></C:filter>",
+       {"/dav/addressbooks/bob/contacts/13.vcf"}},
+      {"<C:filter><C:prop-filter name=\"TEL\"><C:param-filter name=\"TYPE\"><C:text-match match-type=\"equals\">"
+       "work</C:text-match></C:param-filter></C:prop-filter></C:filter>",
+       {}},
+      {"<C:filter><C:prop-filter name=\"TEL\" test=\"allof\"><C:text-match>+41</C:text-match>"
+       "<C:param-filter name=\"TYPE\"><C:text-match>home</C:text-match></C:param-filter></C:prop-filter></C:filter>",
+       {}},
+      {"<C:filter><C:prop-filter name=\"TEL\"><C:text-match>+41</C:text-match>"
+       "<C:param-filter name=\"TYPE\"><C:text-match>home</C:text-match></C:param-filter></C:prop-filter></C:filter>",
+       {"/dav/addressbooks/bob/contacts/13.vcf"}},
       {"", {"/dav/addressbooks/bob/contacts/11.vcf", "/dav/addressbooks/bob/contacts/13.vcf"}},
   };
   for (const auto& c : cases) {
