@@ -437,6 +437,11 @@ std::vector<TCardRef> TRecordStore::OwnCardRefsWithUids(const std::string& owner
   return own_cards();
 }
 
+std::vector<TCardRef> TRecordStore::OwnCards(const std::string& owner) {
+  if (kind_ != TStoreKind::Cards) return {};
+  return cards_.OwnedBy(dom_, owner);
+}
+
 std::optional<TRecordElement> TRecordStore::CardTree(TNodeRef card) {
   const TNodeRef kept = dom_.CurrentNode();
   dom_.SetCurrentNode(card);

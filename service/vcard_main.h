@@ -22,6 +22,7 @@
 #include "service/record_ids.h"
 #include "service/record_store.h"
 #include "service/sign_in_cache.h"
+#include "web/card_listing.h"
 #include "web/dav_book.h"
 #include "web/dav_sync.h"
 #include "web/request_info.h"
@@ -172,6 +173,8 @@ class TPelorinService {
   TDavSyncLog DavSync GUARDED_BY(StoreLock);
   // Each user's book as DAV answers show it, kept between requests (web/dav_book.h).
   TDavBooks DavBooks GUARDED_BY(StoreLock);
+  // Each user's card list, searched, sorted and paged (web/card_listing.h).
+  TCardListings CardListings GUARDED_BY(StoreLock);
   // The front proxies whose X-Forwarded-For names the client (canonical
   // addresses), read from the configuration store at start.
   std::vector<std::string> TrustedProxies GUARDED_BY(StoreLock);

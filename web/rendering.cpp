@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "service/vcard_main.h"
+#include "web/card_listing.h"
 
 namespace pelorin {
 namespace {
@@ -17,6 +18,7 @@ constexpr char kXhtmlProlog[] =
 constexpr char kWmlProlog[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>"
     "<!DOCTYPE wml PUBLIC \"-//WAPFORUM//DTD WML 1.1//EN\" \"http://www.wapforum.org/DTD/wml_1.1.xml\">";
+constexpr char kCardListPath[] = "/pelorin/index.htm";
 constexpr std::string_view kUtf16Declaration = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>";
 
 // The parameters the server sets; a request field of one of these names would
@@ -114,12 +116,18 @@ std::string TPelorinService::WrapOutput(const std::string& ext, const std::strin
 void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const TRequestRoute& route,
                                     const TSignedIn& account) {
   try {
-    TQuickDom& store = Store(route.Store).Dom();
+    TQuickDom* document = &Store(route.Store).Dom();
+    // The card list is searched, sorted and paged from the user's own cards;
+    // its stylesheet sees the page's cards only.
+    if (route.Store == TStoreKind::Cards && route.File == AppDir + MapPath(kCardListPath)) {
+      LoadListingDocument(XMLDom, CardListings, LowerAscii(account.User), req.FormFields, TempDom);
+      document = &TempDom;
+    }
     AppendServerParameters(req.FormFields, account);
     const std::string stylesheet = route.File + ".xsl";
     std::string output;
     std::string ErrorText;
-    store.Transform(stylesheet, &req.FormFields, output, ErrorText);
+    document->Transform(stylesheet, &req.FormFields, output, ErrorText);
     // vCard text goes out in UTF-8, as its lines say; pages are narrowed.
     std::string text = WrapOutput(route.Extension, route.Extension == ".vcf" ? output : NarrowToLatin1(output));
     if (!ErrorText.empty()) {

@@ -53,6 +53,11 @@ class TQuickDom {
   // throws std::runtime_error when the file cannot be written, leaving the
   // document and the previous file intact.
   int LoadFromFile(const std::string& path);
+  // Makes this a new document: the document element of `source` (without its
+  // children) holding copies of `records`, in that order. A page that shows a
+  // few of one user's cards is rendered over such a document, so that it
+  // costs what those cards cost. Throws std::bad_alloc when out of memory.
+  void LoadSelection(const TQuickDom& source, const std::vector<TNodeRef>& records);
   int SaveToFile(const std::string& path);
   // The document as SaveToFile writes it (the encoded bytes of the file).
   std::string SaveToString() const;

@@ -1,7 +1,11 @@
 <?xml version="1.0" encoding="UTF-8"?>
-<!-- The signed-in user's own cards as a table sorted by family name, with a
-     search box (parameter q) matched without regard to case against the
-     names, the organisation, the e-mail addresses and the phone numbers. -->
+<!-- The signed-in user's own cards, a page at a time. The server searches,
+     sorts and cuts the list into pages from the user's cards alone, and gives
+     this stylesheet the page's cards, in order, with a LISTING element that
+     says where the page stands (totals, range, page, sort, the first page of
+     each letter). The search box (q) is matched without regard to case or
+     accents against the names, the organisation, the e-mail addresses and the
+     phone numbers. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
                 xmlns="http://www.w3.org/1999/xhtml">
 
@@ -9,26 +13,43 @@
 
   <xsl:param name="q"/>
 
-  <xsl:variable name="needle" select="translate(normalize-space($q), $upper, $lower)"/>
-  <!-- Phone numbers also match when written with other separators. -->
-  <xsl:variable name="number-separators" select="' -/().'"/>
-  <xsl:variable name="needle-digits" select="translate($needle, $number-separators, '')"/>
-  <xsl:variable name="mine" select="/*/vCard[OWNER = $USER]"/>
-  <xsl:variable name="shown" select="$mine[$needle = ''
-      or (FN | N/* | NICKNAME | ORG/* | EMAIL/USERID | TEL/NUMBER)[contains(translate(., $upper, $lower), $needle)]
-      or ($needle-digits != '' and TEL/NUMBER[contains(translate(., $number-separators, ''), $needle-digits)])]"/>
+  <xsl:variable name="listing" select="/*/LISTING"/>
+  <xsl:variable name="searching" select="normalize-space($q) != ''"/>
+  <xsl:variable name="sort" select="string($listing/SORT)"/>
+  <xsl:variable name="size" select="number($listing/SIZE)"/>
+  <xsl:variable name="page-number" select="number($listing/PAGE)"/>
+  <xsl:variable name="pages" select="number($listing/PAGES)"/>
+  <xsl:variable name="encoded-q">
+    <xsl:call-template name="url-encode">
+      <xsl:with-param name="text" select="$q"/>
+    </xsl:call-template>
+  </xsl:variable>
+
+  <!-- A link to another page of the same list: the search, sort and page
+       size stay as they are unless given. -->
+  <xsl:template name="list-href">
+    <xsl:param name="page" select="1"/>
+    <xsl:param name="sort-by" select="$sort"/>
+    <xsl:value-of select="concat('index.htm?sort=', $sort-by, '&amp;size=', $size, '&amp;page=', $page)"/>
+    <xsl:if test="$searching">
+      <xsl:value-of select="concat('&amp;q=', $encoded-q)"/>
+    </xsl:if>
+  </xsl:template>
 
   <xsl:template match="/">
     <xsl:call-template name="page">
       <xsl:with-param name="title">Address cards</xsl:with-param>
       <xsl:with-param name="content">
         <div class="toolbar">
-          <form class="search" action="index.htm" method="get" accept-charset="UTF-8">
-            <input type="search" name="q" value="{$q}" placeholder="Search names, organisation, e-mail, phone"
-                   aria-label="Search"/>
+          <form class="search" action="index.htm" method="get" accept-charset="UTF-8" role="search">
+            <label for="search-q" class="sr-only">Search cards</label>
+            <input type="search" id="search-q" name="q" value="{$q}"
+                   placeholder="Search names, organisation, e-mail, phone"/>
+            <input type="hidden" name="sort" value="{$sort}"/>
+            <input type="hidden" name="size" value="{$size}"/>
             <button type="submit" class="btn">Search</button>
-            <xsl:if test="$needle != ''">
-              <a class="btn btn-link" href="index.htm">Show all</a>
+            <xsl:if test="$searching">
+              <a class="btn btn-link" href="index.htm?sort={$sort}&amp;size={$size}">Show all</a>
             </xsl:if>
           </form>
           <div class="actions">
@@ -40,46 +61,156 @@
           </div>
         </div>
         <xsl:choose>
-          <xsl:when test="not($mine)">
+          <xsl:when test="number($listing/TOTAL) = 0">
             <p class="empty">You have no address cards yet. Add one with <a href="new.htm">New card</a>
               or bring your cards from another program with <a href="import.htm">Import</a>.</p>
           </xsl:when>
-          <xsl:when test="not($shown)">
+          <xsl:when test="number($listing/MATCHING) = 0">
             <p class="empty">No card matches <q><xsl:value-of select="$q"/></q>.</p>
           </xsl:when>
           <xsl:otherwise>
-            <p class="count">
-              <xsl:value-of select="count($shown)"/>
-              <xsl:choose>
-                <xsl:when test="count($shown) = 1"> card</xsl:when>
-                <xsl:otherwise> cards</xsl:otherwise>
-              </xsl:choose>
-              <xsl:if test="$needle != ''"> of <xsl:value-of select="count($mine)"/></xsl:if>
-            </p>
+            <div class="list-head">
+              <p class="count" role="status">
+                <xsl:choose>
+                  <xsl:when test="number($listing/MATCHING) = 1">1 card</xsl:when>
+                  <xsl:when test="$pages = 1">
+                    <xsl:value-of select="$listing/MATCHING"/> cards</xsl:when>
+                  <xsl:otherwise>
+                    <xsl:value-of select="concat('Cards ', $listing/FIRST, '&#8211;', $listing/LAST,
+                                                 ' of ', $listing/MATCHING)"/>
+                  </xsl:otherwise>
+                </xsl:choose>
+                <xsl:if test="$searching">
+                  <xsl:value-of select="concat(' found among ', $listing/TOTAL)"/>
+                </xsl:if>
+              </p>
+              <nav class="sorts" aria-label="Sort the cards">
+                <span class="sorts-label">Sort by</span>
+                <xsl:call-template name="sort-link">
+                  <xsl:with-param name="by" select="'family'"/>
+                  <xsl:with-param name="label">Family name</xsl:with-param>
+                </xsl:call-template>
+                <xsl:call-template name="sort-link">
+                  <xsl:with-param name="by" select="'given'"/>
+                  <xsl:with-param name="label">Given name</xsl:with-param>
+                </xsl:call-template>
+                <xsl:call-template name="sort-link">
+                  <xsl:with-param name="by" select="'org'"/>
+                  <xsl:with-param name="label">Organisation</xsl:with-param>
+                </xsl:call-template>
+              </nav>
+            </div>
+            <xsl:if test="$pages &gt; 1">
+              <nav class="letters" aria-label="Jump to a letter">
+                <xsl:for-each select="$listing/LETTER">
+                  <xsl:variable name="href">
+                    <xsl:call-template name="list-href">
+                      <xsl:with-param name="page" select="AT"/>
+                    </xsl:call-template>
+                  </xsl:variable>
+                  <a href="{$href}">
+                    <xsl:if test="number(AT) = $page-number">
+                      <xsl:attribute name="class">here</xsl:attribute>
+                    </xsl:if>
+                    <xsl:value-of select="CHAR"/>
+                  </a>
+                </xsl:for-each>
+              </nav>
+            </xsl:if>
             <div class="table-wrap">
               <table class="cards">
+                <caption class="sr-only">Address cards</caption>
                 <thead>
                   <tr>
-                    <th>Name</th>
-                    <th class="hide-sm">Organisation</th>
-                    <th>Phone</th>
-                    <th class="hide-sm">E-mail</th>
-                    <th class="col-actions"><span class="sr-only">Actions</span></th>
+                    <th scope="col" class="col-name">Name</th>
+                    <th scope="col" class="col-org hide-sm">Organisation</th>
+                    <th scope="col" class="col-phone">Phone</th>
+                    <th scope="col" class="col-mail hide-sm">E-mail</th>
+                    <th scope="col" class="col-actions hide-sm"><span class="sr-only">Actions</span></th>
                   </tr>
                 </thead>
                 <tbody>
-                  <xsl:apply-templates select="$shown">
-                    <xsl:sort select="translate(concat(N/FAMILY, substring(FN, 1, 1000 * not(N/FAMILY))), $upper, $lower)"/>
-                    <xsl:sort select="translate(N/GIVEN, $upper, $lower)"/>
-                    <xsl:sort select="translate(FN, $upper, $lower)"/>
-                  </xsl:apply-templates>
+                  <xsl:apply-templates select="/*/vCard"/>
                 </tbody>
               </table>
             </div>
+            <xsl:call-template name="pager"/>
           </xsl:otherwise>
         </xsl:choose>
       </xsl:with-param>
     </xsl:call-template>
+  </xsl:template>
+
+  <xsl:template name="sort-link">
+    <xsl:param name="by"/>
+    <xsl:param name="label"/>
+    <xsl:choose>
+      <xsl:when test="$sort = $by">
+        <strong aria-current="true"><xsl:value-of select="$label"/></strong>
+      </xsl:when>
+      <xsl:otherwise>
+        <xsl:variable name="href">
+          <xsl:call-template name="list-href">
+            <xsl:with-param name="sort-by" select="$by"/>
+          </xsl:call-template>
+        </xsl:variable>
+        <a href="{$href}"><xsl:value-of select="$label"/></a>
+      </xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- Previous and next, where the page stands, and the page size. -->
+  <xsl:template name="pager">
+    <div class="pager">
+      <xsl:if test="$pages &gt; 1">
+        <nav class="pages" aria-label="Pages">
+          <xsl:choose>
+            <xsl:when test="$page-number &gt; 1">
+              <xsl:variable name="href">
+                <xsl:call-template name="list-href">
+                  <xsl:with-param name="page" select="$page-number - 1"/>
+                </xsl:call-template>
+              </xsl:variable>
+              <a class="btn" rel="prev" href="{$href}">&#8249; Previous</a>
+            </xsl:when>
+            <xsl:otherwise><span class="btn disabled" aria-disabled="true">&#8249; Previous</span></xsl:otherwise>
+          </xsl:choose>
+          <span class="page-of">Page <xsl:value-of select="$page-number"/> of <xsl:value-of select="$pages"/></span>
+          <xsl:choose>
+            <xsl:when test="$page-number &lt; $pages">
+              <xsl:variable name="href">
+                <xsl:call-template name="list-href">
+                  <xsl:with-param name="page" select="$page-number + 1"/>
+                </xsl:call-template>
+              </xsl:variable>
+              <a class="btn" rel="next" href="{$href}">Next &#8250;</a>
+            </xsl:when>
+            <xsl:otherwise><span class="btn disabled" aria-disabled="true">Next &#8250;</span></xsl:otherwise>
+          </xsl:choose>
+        </nav>
+      </xsl:if>
+      <form class="page-size" action="index.htm" method="get" accept-charset="UTF-8">
+        <input type="hidden" name="q" value="{$q}"/>
+        <input type="hidden" name="sort" value="{$sort}"/>
+        <label for="page-size">Cards per page</label>
+        <select id="page-size" name="size">
+          <xsl:call-template name="size-option"><xsl:with-param name="n" select="25"/></xsl:call-template>
+          <xsl:call-template name="size-option"><xsl:with-param name="n" select="50"/></xsl:call-template>
+          <xsl:call-template name="size-option"><xsl:with-param name="n" select="100"/></xsl:call-template>
+          <xsl:call-template name="size-option"><xsl:with-param name="n" select="200"/></xsl:call-template>
+          <xsl:call-template name="size-option"><xsl:with-param name="n" select="500"/></xsl:call-template>
+        </select>
+        <button type="submit" class="btn btn-small">Show</button>
+      </form>
+    </div>
+  </xsl:template>
+
+  <xsl:template name="size-option">
+    <xsl:param name="n"/>
+    <option value="{$n}">
+      <xsl:if test="$n = $size"><xsl:attribute name="selected">selected</xsl:attribute></xsl:if>
+      <xsl:value-of select="$n"/>
+    </option>
   </xsl:template>
 
   <xsl:template match="vCard">
@@ -91,26 +222,32 @@
     <tr>
       <td class="name">
         <a href="card.htm?ID={$id}"><xsl:call-template name="card-title"/></a>
-        <xsl:if test="TITLE">
-          <span class="sub"><xsl:value-of select="TITLE"/></span>
+        <xsl:if test="TITLE | ORG/ORGNAME">
+          <!-- On a phone the organisation stands here, as its column is hidden. -->
+          <span class="sub">
+            <xsl:value-of select="TITLE"/>
+            <span class="show-sm">
+              <xsl:if test="TITLE and ORG/ORGNAME">, </xsl:if>
+              <xsl:value-of select="ORG/ORGNAME"/>
+            </span>
+          </span>
         </xsl:if>
       </td>
-      <td class="hide-sm"><xsl:value-of select="ORG/ORGNAME"/></td>
-      <td class="nowrap">
+      <td class="col-org hide-sm"><span class="cut"><xsl:value-of select="ORG/ORGNAME"/></span></td>
+      <td class="col-phone">
         <xsl:variable name="phone" select="(TEL[PREF] | TEL[not(../TEL/PREF)])[1]"/>
         <xsl:if test="$phone">
-          <a href="tel:{translate(normalize-space($phone/NUMBER), ' ', '')}"><xsl:value-of select="$phone/NUMBER"/></a>
+          <a class="cut" href="tel:{translate(normalize-space($phone/NUMBER), ' ', '')}"><xsl:value-of select="$phone/NUMBER"/></a>
         </xsl:if>
       </td>
-      <td class="hide-sm">
+      <td class="col-mail hide-sm">
         <xsl:variable name="mail" select="(EMAIL[PREF] | EMAIL[not(../EMAIL/PREF)])[1]"/>
         <xsl:if test="$mail">
-          <a href="mailto:{normalize-space($mail/USERID)}"><xsl:value-of select="$mail/USERID"/></a>
+          <a class="cut" href="mailto:{normalize-space($mail/USERID)}" title="{$mail/USERID}"><xsl:value-of select="$mail/USERID"/></a>
         </xsl:if>
       </td>
-      <td class="col-actions">
-        <!-- On a phone the name, which links to the card too, is enough. -->
-        <a class="btn btn-small hide-sm" href="card.htm?ID={$id}">View</a>
+      <td class="col-actions hide-sm">
+        <!-- On a phone the name, which links to the card and its buttons, is enough. -->
         <a class="btn btn-small" href="edit.htm?ID={$id}">Edit</a>
         <a class="btn btn-small btn-danger-outline" href="delete.htm?ID={$id}">Delete</a>
       </td>

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "service/record_store.h"
+#include "web/card_listing.h"
 #include "xml/xml_library.h"
 
 namespace pelorin::testing {
@@ -56,8 +58,13 @@ TRendered TPageRenderer::Render(const std::string& page, const std::string& stor
                                 bool admin) {
   const std::string store_path = dir_.File("store" + std::to_string(++stores_) + ".xml");
   WriteFile(store_path, store_xml);
-  TQuickDom store;
-  if (store.LoadFromFile(store_path) != 0) throw std::runtime_error("fixture store not well-formed");
+  TRecordStore cards(TStoreKind::Cards, "/pelorin/base.xml");
+  if (cards.LoadFromFile(store_path) != 0) throw std::runtime_error("fixture store not well-formed");
+  // The card list is given the page the service would give it.
+  TQuickDom listing;
+  TCardListings listings;
+  if (page == "pelorin/index.htm") LoadListingDocument(cards, listings, user, fields, listing);
+  TQuickDom& store = page == "pelorin/index.htm" ? listing : cards.Dom();
   // As the dispatcher does: the request's fields first, then its own entries.
   std::vector<std::string> parameters = fields;
   parameters.push_back("USER=" + user);

@@ -213,7 +213,7 @@ describe('Pelorin pages in Chromium', { timeout: 120000 }, () => {
     await page.getByRole('button', { name: 'Search' }).click();
     await page.waitForURL(/index\.htm\?q=/);
     assert.deepEqual(await CardNames(page), ['Øvergård, Ingrid']);
-    assert.equal((await page.locator('p.count').textContent()).replace(/\s+/g, ' ').trim(), '1 card of 3');
+    assert.equal((await page.locator('p.count').textContent()).replace(/\s+/g, ' ').trim(), '1 card found among 3');
 
     // A word two cards share finds both, and only those.
     await page.fill('input[name="q"]', 'NORDLYS');
