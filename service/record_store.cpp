@@ -406,11 +406,7 @@ std::vector<TCardRef> TRecordStore::OwnCardRefsWithUids(const std::string& owner
   if (kind_ != TStoreKind::Cards || owner.find('"') != std::string::npos || id.find('"') != std::string::npos) {
     return {};
   }
-  const auto own_cards = [&] {
-    std::vector<TCardRef> refs = cards_.OwnedBy(dom_, owner);
-    if (!id.empty()) std::erase_if(refs, [&](const TCardRef& ref) { return !HasId(ref.Node, id); });
-    return refs;
-  };
+  const auto own_cards = [&] { return OwnCards(owner, id); };
   std::vector<TCardRef> refs = own_cards();
   if (std::all_of(refs.begin(), refs.end(), [](const TCardRef& ref) { return ref.HasUid; })) return refs;
   // UIDs are given only when the journal can take them: a card goes out
@@ -437,9 +433,11 @@ std::vector<TCardRef> TRecordStore::OwnCardRefsWithUids(const std::string& owner
   return own_cards();
 }
 
-std::vector<TCardRef> TRecordStore::OwnCards(const std::string& owner) {
+std::vector<TCardRef> TRecordStore::OwnCards(const std::string& owner, const std::string& id) {
   if (kind_ != TStoreKind::Cards) return {};
-  return cards_.OwnedBy(dom_, owner);
+  std::vector<TCardRef> refs = cards_.OwnedBy(dom_, owner);
+  if (!id.empty()) std::erase_if(refs, [&](const TCardRef& ref) { return !HasId(ref.Node, id); });
+  return refs;
 }
 
 std::optional<TRecordElement> TRecordStore::CardTree(TNodeRef card) {

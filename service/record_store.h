@@ -126,8 +126,9 @@ class TRecordStore {
   // is derived from a card can be kept under its version. The nodes are valid
   // until the next change.
   std::vector<TCardRef> OwnCardRefsWithUids(const std::string& owner, const std::string& id, std::size_t& added);
-  // The owner's cards in store order, as they are (no UID given).
-  std::vector<TCardRef> OwnCards(const std::string& owner);
+  // The owner's cards in store order, as they are (no UID given); only the
+  // one whose ID is `id`, when it is not empty.
+  std::vector<TCardRef> OwnCards(const std::string& owner, const std::string& id = "");
   // The tree of a card record the index gave.
   std::optional<TRecordElement> CardTree(TNodeRef card);
 

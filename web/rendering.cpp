@@ -117,10 +117,19 @@ void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const T
                                     const TSignedIn& account) {
   try {
     TQuickDom* document = &Store(route.Store).Dom();
-    // The card list is searched, sorted and paged from the user's own cards;
-    // its stylesheet sees the page's cards only.
-    if (route.Store == TStoreKind::Cards && route.File == AppDir + MapPath(kCardListPath)) {
-      LoadListingDocument(XMLDom, CardListings, LowerAscii(account.User), req.FormFields, TempDom);
+    // A page of the card area shows the user's own cards only, so it is
+    // rendered over those (the card an ID names, when the request names one)
+    // and costs what they cost, whatever other users hold. The card list is
+    // searched, sorted and paged first; its stylesheet sees the page's cards.
+    if (route.Store == TStoreKind::Cards) {
+      const std::string owner = LowerAscii(account.User);
+      if (route.File == AppDir + MapPath(kCardListPath)) {
+        LoadListingDocument(XMLDom, CardListings, owner, req.FormFields, TempDom);
+      } else {
+        std::vector<TNodeRef> shown;
+        for (const TCardRef& ref : XMLDom.OwnCards(owner, FieldValue(req.FormFields, "ID"))) shown.push_back(ref.Node);
+        TempDom.LoadSelection(XMLDom.Dom(), shown);
+      }
       document = &TempDom;
     }
     AppendServerParameters(req.FormFields, account);

@@ -74,14 +74,15 @@
                 <xsl:choose>
                   <xsl:when test="number($listing/MATCHING) = 1">1 card</xsl:when>
                   <xsl:when test="$pages = 1">
-                    <xsl:value-of select="$listing/MATCHING"/> cards</xsl:when>
+                    <xsl:value-of select="format-number($listing/MATCHING, '#,##0')"/> cards</xsl:when>
                   <xsl:otherwise>
-                    <xsl:value-of select="concat('Cards ', $listing/FIRST, '&#8211;', $listing/LAST,
-                                                 ' of ', $listing/MATCHING)"/>
+                    <xsl:value-of select="concat('Cards ', format-number($listing/FIRST, '#,##0'), '&#8211;',
+                                                 format-number($listing/LAST, '#,##0'), ' of ',
+                                                 format-number($listing/MATCHING, '#,##0'))"/>
                   </xsl:otherwise>
                 </xsl:choose>
                 <xsl:if test="$searching">
-                  <xsl:value-of select="concat(' found among ', $listing/TOTAL)"/>
+                  <xsl:value-of select="concat(' found among ', format-number($listing/TOTAL, '#,##0'))"/>
                 </xsl:if>
               </p>
               <nav class="sorts" aria-label="Sort the cards">
@@ -175,7 +176,8 @@
             </xsl:when>
             <xsl:otherwise><span class="btn disabled" aria-disabled="true">&#8249; Previous</span></xsl:otherwise>
           </xsl:choose>
-          <span class="page-of">Page <xsl:value-of select="$page-number"/> of <xsl:value-of select="$pages"/></span>
+          <span class="page-of">Page <xsl:value-of select="format-number($page-number, '#,##0')"/> of <xsl:value-of
+              select="format-number($pages, '#,##0')"/></span>
           <xsl:choose>
             <xsl:when test="$page-number &lt; $pages">
               <xsl:variable name="href">

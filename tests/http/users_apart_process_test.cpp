@@ -81,7 +81,12 @@ class UsersApartTest : public ::testing::Test {
   int Get(const std::string& target, const std::string& user, const std::string& password) {
     return Request(port_, "GET", target, user, password).Status;
   }
-  std::string Dump() { return Request(port_, "GET", "/pelorin/dump.vcf", "alice", "pa").Body; }
+  // Every card with its owners: alice's, then bob's, as each sees the card
+  // area (a page there is given its user's own cards only).
+  std::string Dump() {
+    return Request(port_, "GET", "/pelorin/dump.vcf", "alice", "pa").Body +
+           Request(port_, "GET", "/pelorin/dump.vcf", "bob", "pb").Body;
+  }
 
   // Bob's answer to a delete and the log lines it added.
   struct TTrace {
