@@ -321,7 +321,10 @@ def cut_short(exported, original):
     return e[0] == "bytes" and len(o[1]) > 0 and len(e[1]) > len(o[1]) and e[1].startswith(o[1])
 
 
-def compare(original, exported, where=""):
+def compare(original, exported, where="", misses=None):
+    """Counts of the original's property occurrences by how the export holds
+    them; each altered or lost one is also added to `misses`, when given, as
+    (kind, occurrence)."""
     counts = {"exact": 0, "cut": 0, "altered": 0, "lost": 0}
     pool = [p for card in exported for p in card]
     for card in original:
@@ -336,10 +339,14 @@ def compare(original, exported, where=""):
                 counts["cut"] += 1
             elif any(p[0] == prop[0] for p in pool):
                 counts["altered"] += 1
+                if misses is not None:
+                    misses.append(("altered", prop))
                 if VERBOSE:
                     print("ALTERED %s %r\n    now %r" % (where, prop, [p for p in pool if p[0] == prop[0]][:2]))
             else:
                 counts["lost"] += 1
+                if misses is not None:
+                    misses.append(("lost", prop))
                 if VERBOSE:
                     print("LOST %s %r" % (where, prop))
     return counts
