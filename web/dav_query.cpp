@@ -93,9 +93,74 @@ std::vector<TPropertyInstance> Instances(const std::string& vcard, const std::st
   return found;
 }
 
+// The lower-case form of a code point for the scripts address books hold
+// most (Latin, Greek, Cyrillic); others stay as they are.
+char32_t LowerCodePoint(char32_t c) {
+  if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
+  if (c >= 0x100 && c <= 0x17F) {
+    // Latin Extended-A pairs upper and lower case, mostly even then odd.
+    if (c == 0x130) return 'i';
+    if (c == 0x178) return 0xFF;
+    const bool odd_upper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (odd_upper) return c % 2 == 1 ? c + 1 : c;
+    if (c == 0x138 || c == 0x149 || c == 0x17F) return c;
+    return c % 2 == 0 ? c + 1 : c;
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
+  if (c >= 0x410 && c <= 0x42F) return c + 32;
+  if (c >= 0x400 && c <= 0x40F) return c + 80;
+  return c;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The default collation, i;unicode-casemap (RFC 4790): letters compared
+// without regard to case. Bytes that are no well-formed UTF-8 stay as they are.
+std::string CaseFolded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    for (std::size_t k = 1; k < length; ++k) {
+      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+        length = 0;
+        break;
+      }
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    if (length == 0) {
+      out += text[i++];
+      continue;
+    }
+    AppendUtf8(out, LowerCodePoint(c));
+    i += length;
+  }
+  return out;
+}
+
 bool TextMatches(const TTextMatch& match, const std::string& value) {
-  const std::string text = match.CaseSensitive ? match.Text : LowerAscii(match.Text);
-  const std::string seen = match.CaseSensitive ? value : LowerAscii(value);
+  const std::string text = match.CaseSensitive ? match.Text : CaseFolded(match.Text);
+  const std::string seen = match.CaseSensitive ? value : CaseFolded(value);
   bool result = false;
   if (match.MatchType == "equals") {
     result = seen == text;
