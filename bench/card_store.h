@@ -1,5 +1,7 @@
 // Deterministic address-card stores for the benchmarks: card i depends on i
-// only, and is owned by user(i mod 10). The text is in the store file format.
+// only, and is owned by user(i mod 10); or, with `user0_first` set, the first
+// that many by user0 and the rest by user1..user9. The text is in the store
+// file format.
 #ifndef PELORIN_BENCH_CARD_STORE_H_
 #define PELORIN_BENCH_CARD_STORE_H_
 
@@ -8,7 +10,7 @@
 
 namespace pelorin::bench {
 
-inline std::string GenerateCardStore(int cards) {
+inline std::string GenerateCardStore(int cards, int user0_first = 0) {
   static const char* kGiven[] = {"Anna", "Thomas", "J&#252;rgen", "Sarah", "Bj&#246;rn",
                                  "Laura", "Peter", "Zo&#235;", "Daniel", "Maria", "Fran&#231;ois"};
   static const char* kFamily[] = {"Smith", "M&#252;ller", "Johnson", "Schr&#246;der", "Brown",
@@ -39,7 +41,7 @@ inline std::string GenerateCardStore(int cards) {
            "</STREET>\r\n      <LOCALITY>" + kCity[next(5)] +
            "</LOCALITY>\r\n      <PCODE>10115</PCODE>\r\n    </ADR>\r\n"
            "    <NOTE>Met at the trade fair; prefers e-mail.</NOTE>\r\n    <OWNER>user" +
-           std::to_string(i % 10) + "</OWNER>\r\n    <ID>" + id + "</ID>\r\n  </vCard>";
+           std::to_string(user0_first == 0 ? i % 10 : i < user0_first ? 0 : 1 + i % 9) + "</OWNER>\r\n    <ID>" + id + "</ID>\r\n  </vCard>";
   }
   out += "\r\n</xBase>";
   return out;

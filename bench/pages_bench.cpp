@@ -88,11 +88,12 @@ class TBenchApp {
     fs::remove_all(dir_, ignored);
   }
 
-  ResponseInfo Send(const std::string& method, const std::string& path, const std::string& raw = "") {
+  ResponseInfo Send(const std::string& method, const std::string& path, const std::string& raw = "",
+                    const std::string& user = "user3") {
     RequestInfo req;
     req.Method = method;
     req.Path = path;
-    req.UserName = "user3";
+    req.UserName = user;
     req.Password = "pw";
     req.HostName = "127.0.0.1";
     req.RawParams = raw;
@@ -204,6 +205,39 @@ void BM_ExportThroughTheWriter(benchmark::State& state) {
 BENCHMARK(BM_ExportThroughTheWriter)
     ->ArgNames({"version", "cards"})
     ->ArgsProduct({{3, 4}, {100, 1000}})
+    ->Unit(benchmark::kMillisecond);
+
+// The card list of one account at 10,000 and 50,000 cards, alone in the store
+// or beside four times as many cards of other users: the first page, a page
+// in the middle, the list sorted by organisation, and a search that finds a
+// tenth of the cards. Each request is one that a person makes; the first
+// request of each kind (which reads every card once) is left out.
+void BM_CardListPage(benchmark::State& state) {
+  const int own = static_cast<int>(state.range(0));
+  const int others = own * static_cast<int>(state.range(1));
+  static const char* kRequests[] = {"", "page=50", "sort=org&page=3", "q=card1"};
+  const std::string query = kRequests[state.range(2)];
+  TBenchApp app(bench::GenerateCardStore(own + others, own));
+  const std::string path = "/pelorin/index.htm";
+  const ResponseInfo first = app.Send("GET", path, query, "user0");
+  if (first.StatusCode != 200) {
+    state.SkipWithError(first.Body.c_str());
+    return;
+  }
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    const ResponseInfo res = app.Send("GET", path, query, "user0");
+    if (res.StatusCode != 200) {
+      state.SkipWithError(res.Body.c_str());
+      break;
+    }
+    bytes = res.Body.size();
+  }
+  state.counters["body_bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_CardListPage)
+    ->ArgNames({"own_cards", "others_times", "request"})
+    ->ArgsProduct({{10000, 50000}, {0, 4}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond);
 
 // One upload of N cards into an empty store, as the import page posts it.

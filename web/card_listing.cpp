@@ -49,9 +49,9 @@ std::string WithoutSeparators(std::string_view text) {
   return out;
 }
 
-std::string LetterOf(const std::string& key) {
-  if (!key.empty() && key[0] >= 'a' && key[0] <= 'z') return std::string(1, static_cast<char>(key[0] - 'a' + 'A'));
-  return "#";
+char LetterOf(const std::string& key) {
+  if (!key.empty() && key[0] >= 'a' && key[0] <= 'z') return static_cast<char>(key[0] - 'a' + 'A');
+  return '#';
 }
 
 // The texts of every child of `parent` named `name` (for "N" and "ORG": of
@@ -200,18 +200,17 @@ TListingPage TCardListings::Page(TRecordStore& cards, const std::string& owner, 
   const std::vector<std::uint32_t>& order = Order(listing, request.Sort);
   const std::string needle = FoldedForListing(NormalizedSpace(request.Query));
   const std::string needle_digits = WithoutSeparators(needle);
-  std::vector<std::uint32_t> matching;
-  if (needle.empty()) {
-    matching = order;
-  } else {
+  std::vector<std::uint32_t> found;
+  if (!needle.empty()) {
     for (const std::uint32_t i : order) {
       const TEntry& entry = listing.Entries[i];
       if (entry.Haystack.find(needle) != std::string::npos ||
           (!needle_digits.empty() && entry.Digits.find(needle_digits) != std::string::npos)) {
-        matching.push_back(i);
+        found.push_back(i);
       }
     }
   }
+  const std::vector<std::uint32_t>& matching = needle.empty() ? order : found;
   const std::size_t size = request.PageSize;
   page.Matching = matching.size();
   page.Pages = std::max<std::size_t>(1, (matching.size() + size - 1) / size);
@@ -223,16 +222,21 @@ TListingPage TCardListings::Page(TRecordStore& cards, const std::string& owner, 
     page.Last = end;
   }
   for (std::size_t i = begin; i < end; ++i) page.Cards.push_back(listing.Entries[matching[i]].Node);
+  // The first card of each letter; "#" (digits, signs, other scripts) last.
   const int k = static_cast<int>(request.Sort);
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::array<std::size_t, 27> first;
+  first.fill(kNone);
   for (std::size_t i = 0; i < matching.size(); ++i) {
-    const std::string& letter = listing.Entries[matching[i]].Letters[k];
-    const bool seen = std::any_of(page.Letters.begin(), page.Letters.end(),
-                                  [&](const TListingLetter& one) { return one.Letter == letter; });
-    if (!seen) page.Letters.push_back({letter, i / size + 1});
+    const char letter = listing.Entries[matching[i]].Letters[k];
+    std::size_t& slot = first[letter == '#' ? 26 : letter - 'A'];
+    if (slot == kNone) slot = i;
   }
-  std::sort(page.Letters.begin(), page.Letters.end(), [](const TListingLetter& a, const TListingLetter& b) {
-    return (a.Letter == "#") != (b.Letter == "#") ? b.Letter == "#" : a.Letter < b.Letter;
-  });
+  for (std::size_t slot = 0; slot < first.size(); ++slot) {
+    if (first[slot] == kNone) continue;
+    page.Letters.push_back({slot == 26 ? std::string("#") : std::string(1, static_cast<char>('A' + slot)),
+                            first[slot] / size + 1});
+  }
   return page;
 }
 

@@ -69,7 +69,7 @@ class TCardListings {
     std::uint64_t Version = 0;
     TNodeRef Node;
     std::array<std::string, 3> Keys;     // folded, by TListingSort
-    std::array<std::string, 3> Letters;  // of each key
+    std::array<char, 3> Letters;         // of each key: 'A' to 'Z', or '#'
     std::string Haystack;  // every searched text, folded, one per line
     std::string Digits;    // the phone numbers without separators, one per line
   };
