@@ -63,11 +63,13 @@ class [[nodiscard]] TSvcResult {
 };
 
 // What an installed entry holds. The rest is fixed for every entry: its own
-// process, automatic start, restart after a failure, the system account.
+// process, automatic start, restart after a failure, the service's own account.
 struct TServiceEntry {
   std::string ServiceName;
   std::string DisplayName;
   std::string BinaryPath;  // full path of the executable, started without arguments
+  // A configured port below 1024: only then may the unprivileged account bind it.
+  bool PrivilegedPort = false;
 };
 
 // An opened service. It borrows its manager, which must outlive it.

@@ -2,11 +2,13 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include <systemd/sd-bus.h>
 
 #include "service/unit_file.h"
+#include "service/unit_inputs.h"
 
 namespace pelorin {
 namespace {
@@ -110,7 +112,16 @@ std::unique_ptr<TService> TSystemdManager::OpenService(const std::string& name, 
   return std::make_unique<TSystemdService>(*this, name);
 }
 
-std::unique_ptr<TService> TSystemdManager::CreateService(const TServiceEntry& entry, std::string& reason) {
+std::unique_ptr<TService> TSystemdManager::CreateService(const TServiceEntry& requested, std::string& reason) {
+  // The unit runs the service as its own account, which must be able to write
+  // the application directory, or systemd would start a service that fails.
+  const std::string app_dir = std::filesystem::path(requested.BinaryPath).parent_path().string();
+  if (TSvcResult account = CheckServiceAccount(kServiceAccount, app_dir); !account) {
+    reason = account.Reason();
+    return nullptr;
+  }
+  TServiceEntry entry = requested;
+  entry.PrivilegedPort = ConfiguresPrivilegedPort(app_dir);
   if (TSvcResult written = WriteUnitFile(kSystemdUnitDirectory, entry); !written) {
     reason = written.Reason();
     return nullptr;

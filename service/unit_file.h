@@ -12,10 +12,22 @@ namespace pelorin {
 
 inline constexpr char kSystemdUnitDirectory[] = "/etc/systemd/system";
 
+// The unprivileged account the service runs as; the package makes it, and
+// whoever installs from a build makes it before /INSTALL.
+inline constexpr char kServiceAccount[] = "pelorin";
+
+// The unit's second name, the one a Debian administrator types.
+inline constexpr char kUnitAlias[] = "pelorin.service";
+
+// Two listeners of 16,384 connections each (the HTTP layer's cap) and the 128
+// descriptors it keeps back beside them.
+inline constexpr int kUnitOpenFileLimit = 2 * 16384 + 128;
+
 // "PelorinService" gives "PelorinService.service".
 std::string UnitFileName(const std::string& service_name);
 
-// The unit text for `entry` into `text`. Fails, leaving `text` alone, for a name
+// The unit text for `entry` into `text`: the service runs as kServiceAccount in a
+// sandbox that may write only the executable's directory. Fails, leaving `text` alone, for a name
 // that is not a plain unit name, a path that is not absolute, or any control
 // character: a line break would add directives of its own to the unit.
 TSvcResult UnitFileText(const TServiceEntry& entry, std::string& text);

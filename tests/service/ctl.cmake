@@ -10,6 +10,7 @@ add_executable(pelorin_ctl_tests
   ${CMAKE_SOURCE_DIR}/tests/service/servicectl_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/service/message_box_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/service/unit_file_test.cpp
+  ${CMAKE_SOURCE_DIR}/tests/service/unit_inputs_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/service/pid_file_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/service/local_manager_test.cpp
 )

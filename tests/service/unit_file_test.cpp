@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "tests/temp_dir.h"
+#include "web/http_server.h"
 
 namespace pelorin {
 namespace {
@@ -42,11 +44,84 @@ TEST(UnitFileTest, UnitCarriesTheEntryValues) {
       "Type=notify",
       "ExecStart=/opt/pelorin/pelorind",
       "Restart=on-failure",
+      "User=pelorin",
+      "Group=pelorin",
+      "UMask=0077",
+      "LimitNOFILE=32896",
+      "NoNewPrivileges=yes",
+      "ProtectSystem=strict",
+      "ReadWritePaths=/opt/pelorin",
+      "ReadOnlyPaths=/opt/pelorin/pelorind",
+      "ProtectHome=yes",
+      "PrivateTmp=yes",
+      "PrivateDevices=yes",
+      "DevicePolicy=closed",
+      "ProtectKernelTunables=yes",
+      "ProtectKernelModules=yes",
+      "ProtectKernelLogs=yes",
+      "ProtectControlGroups=yes",
+      "ProtectClock=yes",
+      "ProtectHostname=yes",
+      "ProtectProc=invisible",
+      "ProcSubset=pid",
+      "RestrictNamespaces=yes",
+      "RestrictRealtime=yes",
+      "RestrictSUIDSGID=yes",
+      "LockPersonality=yes",
+      "MemoryDenyWriteExecute=yes",
+      "RemoveIPC=yes",
+      "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX",
+      "SystemCallArchitectures=native",
+      "SystemCallFilter=@system-service",
+      "SystemCallFilter=~@privileged",
+      "SystemCallErrorNumber=EPERM",
+      "CapabilityBoundingSet=",
+      "PrivateUsers=yes",
       "",
       "[Install]",
       "WantedBy=multi-user.target",
+      "Alias=pelorin.service",
   };
   EXPECT_EQ(want, lines);
+}
+
+// Below 1024 the account needs the one capability that binds such a port, and
+// keeps it only in the host's user namespace.
+TEST(UnitFileTest, PrivilegedPortKeepsOnlyTheBindCapability) {
+  TServiceEntry entry = Entry("/opt/pelorin/pelorind");
+  entry.PrivilegedPort = true;
+  const std::vector<std::string> lines = Lines(TextFor(entry));
+  const auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+  EXPECT_TRUE(has("CapabilityBoundingSet=CAP_NET_BIND_SERVICE"));
+  EXPECT_TRUE(has("AmbientCapabilities=CAP_NET_BIND_SERVICE"));
+  EXPECT_FALSE(has("CapabilityBoundingSet="));
+  EXPECT_FALSE(has("PrivateUsers=yes"));
+  EXPECT_TRUE(has("User=pelorin"));
+}
+
+// The descriptor limit lets both listeners reach the HTTP layer's connection cap.
+TEST(UnitFileTest, OpenFileLimitCoversTwoListenersAtTheirCap) {
+  EXPECT_EQ(2 * THttpServerLimits{}.MaxConnections + 128, static_cast<std::size_t>(kUnitOpenFileLimit));
+}
+
+TEST(UnitFileTest, WritablePathsAreTheExecutablesDirectoryQuotedWhereNeeded) {
+  const struct {
+    const char* path;
+    const char* read_write;
+    const char* read_only;
+  } cases[] = {
+      {"/opt/pelorin/pelorind", "ReadWritePaths=/opt/pelorin", "ReadOnlyPaths=/opt/pelorin/pelorind"},
+      {"/pelorind", "ReadWritePaths=/", "ReadOnlyPaths=/pelorind"},
+      {"/opt/my apps/pelorind", "ReadWritePaths=\"/opt/my apps\"", "ReadOnlyPaths=\"/opt/my apps/pelorind\""},
+      {"/opt/100%/pelorind", "ReadWritePaths=\"/opt/100%%\"", "ReadOnlyPaths=\"/opt/100%%/pelorind\""},
+      {"/opt/$HOME/pelorind", "ReadWritePaths=\"/opt/$HOME\"", "ReadOnlyPaths=\"/opt/$HOME/pelorind\""},
+      {"/opt/a\"b/pelorind", "ReadWritePaths=\"/opt/a\\\"b\"", "ReadOnlyPaths=\"/opt/a\\\"b/pelorind\""},
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> lines = Lines(TextFor(Entry(c.path)));
+    EXPECT_EQ(c.read_write, lines[13]) << c.path;
+    EXPECT_EQ(c.read_only, lines[14]) << c.path;
+  }
 }
 
 TEST(UnitFileTest, ExecStartQuotesWhatSystemdWouldInterpret) {
@@ -143,6 +218,24 @@ TEST(UnitFileTest, SystemdAcceptsTheUnit) {
                               dir.File("verify.txt") + "' 2>&1";
   const int status = std::system(command.c_str());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testing::ReadFile(dir.File("verify.txt"));
+}
+
+// The sandbox as systemd rates it: an exposure of 3.0 or lower (the threshold is
+// in tenths), with and without the capability for a port below 1024.
+TEST(UnitFileTest, SystemdRatesTheSandboxExposureAtMostThree) {
+  if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) GTEST_SKIP() << "systemd-analyze is missing";
+  for (const bool privileged : {false, true}) {
+    testing::TTempDir dir;
+    TServiceEntry entry = Entry("/opt/pelorin/pelorind");
+    entry.PrivilegedPort = privileged;
+    ASSERT_TRUE(WriteUnitFile(dir.path(), entry));
+    const std::string command = "systemd-analyze security --offline=true --threshold=30 --no-pager '" +
+                                dir.File("PelorinService.service") + "' > '" + dir.File("security.txt") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    const std::string report = testing::ReadFile(dir.File("security.txt"));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
+    EXPECT_NE(std::string::npos, report.find("Overall exposure level")) << report;
+  }
 }
 
 }  // namespace
