@@ -5,6 +5,8 @@
 
 #include "web/request_route.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -18,6 +20,7 @@ namespace pelorin {
 namespace {
 
 constexpr char kPelorinIndex[] = "../pelorin/index.htm";
+constexpr std::size_t kTrimAfterBodyBytes = 1u << 20;
 constexpr char kUserIndex[] = "../user/index.htm";
 constexpr char kConfigIndex[] = "../config/index.htm";
 constexpr std::size_t kMaxDomainName = 255;
@@ -176,6 +179,9 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
     // of a posted fragment); as HTML a browser would run markup hidden in them.
     if (res.StatusCode >= 400 && res.Realm.empty() && res.BodyType == "text/html") res.BodyType = "text/plain";
   }
+  // A large answer (an export of a whole book) was built from memory freed
+  // now; handed back at once, it does not stay with the process.
+  if (res.Body.size() >= kTrimAfterBodyBytes) ::malloc_trim(0);
   // A change is answered only once it is on disk. The flush waits outside the
   // lock, so readers go on meanwhile and one flush serves every writer queued.
   std::string error;

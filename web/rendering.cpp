@@ -81,6 +81,11 @@ std::string NarrowToLatin1(std::string_view utf8) {
   return out;
 }
 
+struct TSelectionRelease {
+  TQuickDom& Dom;
+  ~TSelectionRelease() { Dom.Clear(); }
+};
+
 bool IsServerParameter(std::string_view entry) {
   const std::string_view name = entry.substr(0, entry.find('='));
   for (const std::string_view reserved : kServerParameters) {
@@ -136,6 +141,9 @@ void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const T
     const std::string stylesheet = route.File + ".xsl";
     std::string output;
     std::string ErrorText;
+    // The copy of the user's cards goes as soon as the page is made: kept,
+    // the copy of a large book would hold its memory until the next page.
+    const TSelectionRelease release{TempDom};
     document->Transform(stylesheet, &req.FormFields, output, ErrorText);
     // vCard text goes out in UTF-8, as its lines say; pages are narrowed.
     std::string text = WrapOutput(route.Extension, route.Extension == ".vcf" ? output : NarrowToLatin1(output));

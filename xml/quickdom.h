@@ -58,6 +58,8 @@ class TQuickDom {
   // few of one user's cards is rendered over such a document, so that it
   // costs what those cards cost. Throws std::bad_alloc when out of memory.
   void LoadSelection(const TQuickDom& source, const std::vector<TNodeRef>& records);
+  // Frees the document; the compiled stylesheets are kept.
+  void Clear() noexcept;
   int SaveToFile(const std::string& path);
   // The document as SaveToFile writes it (the encoded bytes of the file).
   std::string SaveToString() const;

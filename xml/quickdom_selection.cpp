@@ -36,4 +36,10 @@ void TQuickDom::LoadSelection(const TQuickDom& source, const std::vector<TNodeRe
   impl_->doc = std::move(doc);
 }
 
+void TQuickDom::Clear() noexcept {
+  impl_->doc.reset();
+  impl_->current = nullptr;
+  impl_->Touch();
+}
+
 }  // namespace pelorin
