@@ -223,6 +223,31 @@
     </xsl:variable>
     <tr>
       <td class="name">
+        <!-- The card's own photo, shrunk by the style sheet and fetched only
+             when the row comes into view; otherwise the initials. Both only
+             decorate the name beside them, so they say nothing to a screen
+             reader. -->
+        <xsl:choose>
+          <xsl:when test="PHOTO[1]/BINVAL">
+            <img class="avatar" src="photo?ID={$id}" alt="" loading="lazy" width="32" height="32"/>
+          </xsl:when>
+          <xsl:otherwise>
+            <span class="avatar initials" aria-hidden="true">
+              <xsl:attribute name="data-initials">
+                <xsl:choose>
+                  <xsl:when test="normalize-space(N/GIVEN) != '' and normalize-space(N/FAMILY) != ''">
+                    <xsl:value-of select="concat(substring(normalize-space(N/GIVEN), 1, 1),
+                                                 substring(normalize-space(N/FAMILY), 1, 1))"/>
+                  </xsl:when>
+                  <xsl:otherwise>
+                    <xsl:value-of select="substring(normalize-space(concat(N/FAMILY, N/GIVEN, ' ', FN, ' ',
+                                                                           ORG/ORGNAME, ' ', EMAIL/USERID)), 1, 1)"/>
+                  </xsl:otherwise>
+                </xsl:choose>
+              </xsl:attribute>
+            </span>
+          </xsl:otherwise>
+        </xsl:choose>
         <a href="card.htm?ID={$id}"><xsl:call-template name="card-title"/></a>
         <xsl:if test="TITLE | ORG/ORGNAME">
           <!-- On a phone the organisation stands here, as its column is hidden. -->

@@ -83,31 +83,38 @@ function pelorinPost(form, command, xml) {
         </xsl:if>
       </head>
       <body>
-        <div class="topbar">
+        <!-- The first stop of the Tab key: past the top bar to the page's own
+             content. It shows only while it has the focus. -->
+        <a class="skip" href="#content">Skip to the content</a>
+        <!-- The document type is XHTML 1.0, which has no landmark elements:
+             the roles give screen readers the same regions. -->
+        <div class="topbar" role="banner">
           <div class="topbar-inner">
             <a class="brand" href="../pelorin/index.htm">Pelorin</a>
-            <ul class="nav">
-              <li>
-                <a href="../pelorin/index.htm">
-                  <xsl:if test="$area = 'cards'"><xsl:attribute name="class">active</xsl:attribute></xsl:if>
-                  <xsl:text>Cards</xsl:text>
-                </a>
-              </li>
-              <xsl:if test="$is-admin">
+            <div class="areas" role="navigation" aria-label="Areas">
+              <ul class="nav">
                 <li>
-                  <a href="../user/index.htm">
-                    <xsl:if test="$area = 'users'"><xsl:attribute name="class">active</xsl:attribute></xsl:if>
-                    <xsl:text>Users</xsl:text>
+                  <a href="../pelorin/index.htm">
+                    <xsl:if test="$area = 'cards'"><xsl:attribute name="class">active</xsl:attribute><xsl:attribute name="aria-current">page</xsl:attribute></xsl:if>
+                    <xsl:text>Cards</xsl:text>
                   </a>
                 </li>
-                <li>
-                  <a href="../config/index.htm">
-                    <xsl:if test="$area = 'config'"><xsl:attribute name="class">active</xsl:attribute></xsl:if>
-                    <xsl:text>Configuration</xsl:text>
-                  </a>
-                </li>
-              </xsl:if>
-            </ul>
+                <xsl:if test="$is-admin">
+                  <li>
+                    <a href="../user/index.htm">
+                      <xsl:if test="$area = 'users'"><xsl:attribute name="class">active</xsl:attribute><xsl:attribute name="aria-current">page</xsl:attribute></xsl:if>
+                      <xsl:text>Users</xsl:text>
+                    </a>
+                  </li>
+                  <li>
+                    <a href="../config/index.htm">
+                      <xsl:if test="$area = 'config'"><xsl:attribute name="class">active</xsl:attribute><xsl:attribute name="aria-current">page</xsl:attribute></xsl:if>
+                      <xsl:text>Configuration</xsl:text>
+                    </a>
+                  </li>
+                </xsl:if>
+              </ul>
+            </div>
             <div class="account">
               <span class="who">
                 <xsl:choose>
@@ -119,7 +126,7 @@ function pelorinPost(form, command, xml) {
             </div>
           </div>
         </div>
-        <div class="main">
+        <div class="main" id="content" role="main" tabindex="-1">
           <h1><xsl:value-of select="$title"/></h1>
           <xsl:if test="$DEFAULTPASSWORD = 'true'">
             <p class="notice warning" role="alert">
@@ -130,7 +137,7 @@ function pelorinPost(form, command, xml) {
           </xsl:if>
           <xsl:copy-of select="$content"/>
         </div>
-        <div class="footer"><xsl:value-of select="$VERSION"/></div>
+        <div class="footer" role="contentinfo"><xsl:value-of select="$VERSION"/></div>
       </body>
     </html>
   </xsl:template>

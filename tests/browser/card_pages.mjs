@@ -97,3 +97,17 @@ export async function CardDetailsOf(page, hrefs) {
     return out;
   }, [DetailRows.toString(), hrefs]);
 }
+
+// Cards given as vCard text, posted as the import page posts a file: the body
+// starts with the word that marks an upload, then the file. Answers with the
+// page the service sends the browser to.
+export async function ImportVcards(context, vcard_text) {
+  const answer = await context.request.post('/pelorin/import.htm', {
+    headers: { 'Content-Type': 'text/x-vcard' },
+    data: Buffer.from(`vcfupload\r\n${vcard_text}`, 'utf8'),
+    maxRedirects: 0,
+    timeout: 300000,
+  });
+  if (answer.status() !== 302) throw new Error(`the import answered ${answer.status()}: ${await answer.text()}`);
+  return answer.headers().location;
+}
