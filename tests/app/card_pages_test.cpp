@@ -32,6 +32,7 @@ const TPageCase kEveryPage[] = {
     {"pelorin/delete.htm", "cards.xml", "ID=102"},
     {"pelorin/import.htm", "cards.xml", ""},
     {"pelorin/importedmsg.htm", "cards.xml", ""},
+    {"pelorin/undoimport.htm", "cards.xml", ""},
     {"user/index.htm", "users.xml", ""},
     {"user/new.htm", "users.xml", ""},
     {"user/edit.htm", "users.xml", "LOGIN=bob"},
