@@ -260,6 +260,9 @@ class TPelorinService {
   // The undo of the owner's last import (web/import_commands.cpp): removes
   // the cards it added that are still there, then shows the report again.
   void UndoImportRow(ResponseInfo& res, const std::string& owner) REQUIRES(StoreLock);
+  // The merge of two of the owner's cards (web/merge_commands.cpp), fields
+  // ID (the card kept) and OTHER (the card merged into it and removed).
+  void MergeCardsRow(RequestInfo& req, ResponseInfo& res, const std::string& owner) REQUIRES(StoreLock);
 
   // The record commands of a form post (web/records.cpp).
   void RunRecordCommands(RequestInfo& req, ResponseInfo& res, TRecordStore& store, const std::string& owner)

@@ -29,6 +29,7 @@ void TPelorinService::RecordCommandsRow(RequestInfo& req, ResponseInfo& res, con
   if (route.Store == TStoreKind::Cards) {
     const std::string command = FieldValue(req.FormFields, "Command");
     if (command == kUndoImportCommand) return UndoImportRow(res, OwnerNameOf(user));
+    if (command == "merge") return MergeCardsRow(req, res, OwnerNameOf(user));
   }
   RunRecordCommands(req, res, Store(route.Store), OwnerNameOf(user));
   // A password may have changed: what was verified before counts no more.

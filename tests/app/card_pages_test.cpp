@@ -33,6 +33,8 @@ const TPageCase kEveryPage[] = {
     {"pelorin/import.htm", "cards.xml", ""},
     {"pelorin/importedmsg.htm", "cards.xml", ""},
     {"pelorin/undoimport.htm", "cards.xml", ""},
+    {"pelorin/duplicates.htm", "cards.xml", ""},
+    {"pelorin/mergecards.htm", "cards.xml", "ID=100"},
     {"user/index.htm", "users.xml", ""},
     {"user/new.htm", "users.xml", ""},
     {"user/edit.htm", "users.xml", "LOGIN=bob"},
