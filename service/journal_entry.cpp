@@ -20,6 +20,8 @@ const char* OpName(TJournalOp op) {
     case TJournalOp::Insert: return "insert";
     case TJournalOp::Upload: return "upload";
     case TJournalOp::Uids: return "uids";
+    case TJournalOp::DeleteCards: return "deletecards";
+    case TJournalOp::Merge: return "merge";
   }
   return "";
 }
@@ -107,7 +109,7 @@ std::optional<TJournalEntry> DecodePayload(std::string_view payload) {
     if (*store == StoreName(kind)) entry.Store = kind, store_known = true;
   }
   for (TJournalOp kind : {TJournalOp::Delete, TJournalOp::Replace, TJournalOp::Insert, TJournalOp::Upload,
-                          TJournalOp::Uids}) {
+                          TJournalOp::Uids, TJournalOp::DeleteCards, TJournalOp::Merge}) {
     if (*op == OpName(kind)) entry.Op = kind, op_known = true;
   }
   std::optional<std::string> owner = reader.Field();

@@ -18,15 +18,19 @@
 
 namespace pelorin {
 
-enum class TJournalOp { Delete, Replace, Insert, Upload, Uids };
+enum class TJournalOp { Delete, Replace, Insert, Upload, Uids, DeleteCards, Merge };
 
 struct TJournalEntry {
   std::uint64_t Seq = 0;
   TStoreKind Store = TStoreKind::Cards;
   TJournalOp Op = TJournalOp::Insert;
   std::string Owner;
-  std::string XPath;  // Delete, Replace; Uids: the one card's ID, or empty for all
-  std::string Text;   // Replace, Insert: the fragment; Upload: the vCard text
+  // Delete, Replace; Uids: the one card's ID, or empty for all; Merge: the
+  // kept card's ID, a line break, the ID of the card merged into it
+  std::string XPath;
+  // Replace, Insert, Merge: the fragment; Upload: the vCard text;
+  // DeleteCards: the IDs, one a line
+  std::string Text;
   std::vector<std::string> Ids;    // record IDs drawn, in order
   std::vector<std::string> Uuids;  // UIDs drawn, in order
   bool operator==(const TJournalEntry&) const = default;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <exception>
 #include <random>
+#include <unordered_set>
 #include <utility>
 
 #include "service/password_hash.h"
@@ -69,7 +70,8 @@ bool TRecordStore::Prepare(const std::string& xml, TXmlFragment& fragment, TReco
   return true;
 }
 
-TNodeRef TRecordStore::Append(const TXmlFragment& fragment, const std::string& owner, bool new_id) {
+TNodeRef TRecordStore::Append(const TXmlFragment& fragment, const std::string& owner, bool new_id,
+                              std::string* given_id) {
   ids_.Refresh(dom_);
   dom_.SelectRoot();
   dom_.AppendFragment(fragment);
@@ -87,6 +89,7 @@ TNodeRef TRecordStore::Append(const TXmlFragment& fragment, const std::string& o
 
   const std::string fragment_id = is_card ? (dom_.SetCurrentNode(record), FirstIdOf(dom_)) : std::string();
   const std::string id = NewRecordId();
+  if (given_id != nullptr) *given_id = id;
   dom_.SetCurrentNode(record);
   if (dom_.SelectFirstChild() && dom_.SelectSibling(kIdName)) {
     dom_.RemoveCurrent();  // the cursor returns to the record
@@ -189,6 +192,42 @@ void TRecordStore::UpgradePassword(const std::string& user, const std::string& o
   if (!doomed.empty()) Changed();
 }
 
+bool TRecordStore::RemoveRecords(const std::vector<TNodeRef>& doomed, bool cards_current, TRecordOutcome& outcome) {
+  const bool index_current = ids_.Current(dom_);
+  std::vector<std::string> removed_ids;
+  if (index_current) {
+    for (const TNodeRef node : doomed) {
+      dom_.SetCurrentNode(node);
+      if (IsCardRecord(dom_)) removed_ids.push_back(FirstIdOf(dom_));
+    }
+  }
+  switch (dom_.RemoveNodes(doomed)) {
+    case TQuickDom::TRemoval::Done:
+      break;
+    case TQuickDom::TRemoval::NotRemovable:
+      outcome.Status = TRecordOutcome::TStatus::Failed;  // answered with the query alone, as always
+      return false;
+    case TQuickDom::TRemoval::JoinsTextsPastBound:
+      outcome.Status = TRecordOutcome::TStatus::Refused;
+      outcome.Message = "the removal would join texts past " + std::to_string(kMaxJoinedTextBytes) + " bytes";
+      return false;
+  }
+  if (index_current) {
+    for (const std::string& id : removed_ids) ids_.Remove(id);
+    ids_.Commit(dom_);
+  }
+  if (cards_current) {
+    cards_.Removed(doomed);
+    cards_.Commit(dom_);
+  }
+  return true;
+}
+
+TNodeRef TRecordStore::OwnCardWithId(const std::string& owner, const std::string& id) {
+  const std::vector<TCardRef> refs = OwnCards(owner, id);
+  return refs.empty() ? TNodeRef() : refs.front().Node;
+}
+
 TRecordOutcome TRecordStore::DeleteSelected(const std::string& xpath, const std::string& owner) {
   const bool own_cards_only = kind_ == TStoreKind::Cards;
   TRecordOutcome outcome;
@@ -204,34 +243,7 @@ TRecordOutcome TRecordStore::DeleteSelected(const std::string& xpath, const std:
     doomed.push_back(node);
   }
   if (doomed.empty()) return outcome;
-  const bool index_current = ids_.Current(dom_);
-  const bool cards_current = cards_.Current(dom_);
-  std::vector<std::string> removed_ids;
-  if (index_current) {
-    for (const TNodeRef node : doomed) {
-      dom_.SetCurrentNode(node);
-      if (IsCardRecord(dom_)) removed_ids.push_back(FirstIdOf(dom_));
-    }
-  }
-  switch (dom_.RemoveNodes(doomed)) {
-    case TQuickDom::TRemoval::Done:
-      break;
-    case TQuickDom::TRemoval::NotRemovable:
-      outcome.Status = TRecordOutcome::TStatus::Failed;  // answered with the query alone, as always
-      return outcome;
-    case TQuickDom::TRemoval::JoinsTextsPastBound:
-      outcome.Status = TRecordOutcome::TStatus::Refused;
-      outcome.Message = "the removal would join texts past " + std::to_string(kMaxJoinedTextBytes) + " bytes";
-      return outcome;
-  }
-  if (index_current) {
-    for (const std::string& id : removed_ids) ids_.Remove(id);
-    ids_.Commit(dom_);
-  }
-  if (cards_current) {
-    cards_.Removed(doomed);
-    cards_.Commit(dom_);
-  }
+  if (!RemoveRecords(doomed, cards_.Current(dom_), outcome)) return outcome;
   outcome.Changed = doomed.size();
   Changed();
   RecordChange(TJournalOp::Delete, owner, xpath, {}, outcome);
@@ -310,14 +322,22 @@ TRecordOutcome TRecordStore::InsertRecord(const std::string& xml, const std::str
 
 // One reader walks the text once, so an upload costs time in proportion to its
 // size; with the ID index each insert costs the same however large the store is.
-TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::string& owner) {
+// Whether a card is refused depends on its text and the store's rules alone,
+// so the replay of the upload's entry refuses the same cards and gives the
+// others the same IDs.
+TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::string& owner,
+                                          TUploadReport* report) {
   TRecordOutcome outcome;
   if (!BeginChange(outcome)) return outcome;
+  TUploadReport unused;
+  TUploadReport& told = report != nullptr ? *report : unused;
+  told = TUploadReport{};
   TvCardUploadReader reader(text);
   std::vector<TNodeRef> added;
   std::size_t card_number = 0;
   const bool cards_current = cards_.Current(dom_);
-  // A refused card takes the ones before it out again: an upload is one change.
+  // A card the store cannot hold ends the upload and takes the ones before
+  // it out again: an upload is one change.
   const auto undo = [&](TRecordOutcome failed) {
     if (!added.empty()) {
       dom_.RemoveNodes(added);  // records of their own, appended with no text between
@@ -326,6 +346,7 @@ TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::stri
     // The index never saw the cards taken out again.
     if (cards_current) cards_.Commit(dom_);
     failed.LastRecordXml = std::move(outcome.LastRecordXml);
+    told = TUploadReport{};
     return failed;
   };
   while (reader.NextPass(outcome.LastRecordXml)) {
@@ -333,23 +354,29 @@ TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::stri
     if (xml.empty()) continue;  // no card start was left in the text
     ++card_number;
     if (UploadCardSeam) UploadCardSeam(xml);
+    TUploadedCard card;
+    card.Number = card_number;
+    card.Name = reader.CardName();
+    card.Notes = reader.Notes();
     TXmlFragment fragment;
     TRecordOutcome refused;
     if (xml.size() > kMaxCardBytes) {
       refused.Message = "the card's record has more than " + std::to_string(kMaxCardBytes) + " bytes";
     }
     if (!refused.Message.empty() || !Prepare(xml, fragment, refused)) {
-      if (refused.Message.empty()) refused.Message = "it is not well-formed XML";
-      refused.Status = TRecordOutcome::TStatus::Refused;
-      refused.Message = "card " + std::to_string(card_number) + ": " + refused.Message;
-      return undo(std::move(refused));
+      card.Reason = refused.Message.empty() ? "it is not well-formed XML" : refused.Message;
+      told.Refused.push_back(std::move(card));
+      xml.clear();  // the form's insert step must not try the refused card again
+      continue;
     }
     try {
-      added.push_back(Append(fragment, owner, true));
+      added.push_back(Append(fragment, owner, true, &card.Id));
     } catch (const std::exception& e) {
       return undo(Outcome(TRecordOutcome::TStatus::Failed, e.what()));
     }
+    told.Added.push_back(std::move(card));
   }
+  told.Cards = card_number;
   outcome.Changed = added.size();
   if (added.empty()) return outcome;
   if (cards_current) {
@@ -359,6 +386,74 @@ TRecordOutcome TRecordStore::InsertUpload(std::string_view text, const std::stri
   Changed();
   // One entry for the whole upload: replayed, it gives the same cards.
   RecordChange(TJournalOp::Upload, owner, {}, text, outcome);
+  if (!outcome) told = TUploadReport{};
+  return outcome;
+}
+
+TRecordOutcome TRecordStore::DeleteCards(const std::vector<std::string>& ids, const std::string& owner) {
+  TRecordOutcome outcome;
+  if (kind_ != TStoreKind::Cards) return Outcome(TRecordOutcome::TStatus::Refused, "only cards are removed by ID");
+  if (!BeginChange(outcome)) return outcome;
+  const std::unordered_set<std::string> wanted(ids.begin(), ids.end());
+  std::vector<TNodeRef> doomed;
+  for (const TCardRef& ref : cards_.OwnedBy(dom_, owner)) {
+    dom_.SetCurrentNode(ref.Node);
+    if (!dom_.SelectFirstChild()) continue;
+    for (bool more = dom_.SelectSibling(kIdName); more; more = dom_.SelectNextSibling(kIdName)) {
+      if (wanted.contains(dom_.GetText())) {
+        doomed.push_back(ref.Node);
+        break;
+      }
+    }
+  }
+  if (doomed.empty()) return outcome;
+  if (!RemoveRecords(doomed, cards_.Current(dom_), outcome)) return outcome;
+  outcome.Changed = doomed.size();
+  Changed();
+  std::string journal_text;
+  for (const std::string& id : ids) journal_text += id + "\n";
+  RecordChange(TJournalOp::DeleteCards, owner, {}, journal_text, outcome);
+  return outcome;
+}
+
+TRecordOutcome TRecordStore::MergeCards(const std::string& keep_id, const std::string& other_id,
+                                        const std::string& xml, const std::string& owner) {
+  TRecordOutcome outcome;
+  if (!BeginChange(outcome)) return outcome;
+  // A line break would not survive the journal entry, which separates the IDs by one.
+  const bool plain_ids = keep_id.find('\n') == std::string::npos && other_id.find('\n') == std::string::npos;
+  const TNodeRef kept = kind_ == TStoreKind::Cards && plain_ids ? OwnCardWithId(owner, keep_id) : TNodeRef();
+  const TNodeRef other = kept ? OwnCardWithId(owner, other_id) : TNodeRef();
+  if (!kept || !other || kept == other) {
+    return Outcome(TRecordOutcome::TStatus::Refused, "the cards to merge are not two cards of yours");
+  }
+  TXmlFragment fragment;
+  if (!Prepare(xml, fragment, outcome)) return outcome;
+  // The merged card is the kept one: it answers to its ID whatever the fragment says.
+  fragment.RemoveTopChildren(kIdName);
+  fragment.AppendTopChild(kIdName, keep_id);
+  const bool cards_current = cards_.Current(dom_);
+  TNodeRef merged;
+  try {
+    merged = Append(fragment, owner, false);
+  } catch (const std::exception& e) {
+    return Outcome(TRecordOutcome::TStatus::Failed, e.what());
+  }
+  // Append left the ID index current; the card index hears of the merged
+  // card after the two old ones are gone.
+  if (!RemoveRecords({kept, other}, cards_current, outcome)) {
+    dom_.SetCurrentNode(merged);
+    dom_.RemoveCurrent();
+    Changed();
+    return outcome;
+  }
+  if (cards_current) {
+    cards_.Added(dom_, merged);
+    cards_.Commit(dom_);
+  }
+  outcome.Changed = 2;
+  Changed();
+  RecordChange(TJournalOp::Merge, owner, keep_id + "\n" + other_id, fragment.Serialize(), outcome);
   return outcome;
 }
 
@@ -516,6 +611,21 @@ TRecordOutcome TRecordStore::Replay(const TJournalEntry& entry) {
     case TJournalOp::Upload:
       outcome = InsertUpload(entry.Text, entry.Owner);
       break;
+    case TJournalOp::DeleteCards: {
+      std::vector<std::string> ids;
+      for (std::size_t at = 0, end; (end = entry.Text.find('\n', at)) != std::string::npos; at = end + 1) {
+        ids.push_back(entry.Text.substr(at, end - at));
+      }
+      outcome = DeleteCards(ids, entry.Owner);
+      break;
+    }
+    case TJournalOp::Merge: {
+      const std::size_t cut = entry.XPath.find('\n');
+      const std::string keep_id = entry.XPath.substr(0, cut);
+      const std::string other_id = cut == std::string::npos ? std::string() : entry.XPath.substr(cut + 1);
+      outcome = MergeCards(keep_id, other_id, entry.Text, entry.Owner);
+      break;
+    }
     case TJournalOp::Uids: {
       std::size_t added = 0;
       OwnCardsWithUids(entry.Owner, entry.XPath, added);

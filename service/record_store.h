@@ -22,6 +22,7 @@
 #include "service/journal_entry.h"
 #include "service/record_ids.h"
 #include "service/store_kind.h"
+#include "service/upload_report.h"
 #include "vcard/vcard_record.h"
 #include "xml/quickdom.h"
 #include "xml/xml_fragment.h"
@@ -96,9 +97,23 @@ class TRecordStore {
   // Appends the fragment as a new record marked with the owner and a new ID,
   // which replaces the first ID the fragment carries.
   TRecordOutcome InsertRecord(const std::string& xml, const std::string& owner);
-  // Inserts every card of an uploaded vCard text as InsertRecord does, all or
-  // none; LastRecordXml is the record text of the reader's last pass.
-  TRecordOutcome InsertUpload(std::string_view text, const std::string& owner);
+  // Inserts every card of an uploaded vCard text as InsertRecord does. Each
+  // card stands alone: one that is not well-formed or breaks a bound is
+  // refused and passed over, and the others come in (Done, Changed counting
+  // them). `report`, when given, says card by card what happened. A card the
+  // store cannot hold at all (Failed) takes the cards before it out again.
+  // LastRecordXml is the record text of the reader's last pass, or empty when
+  // that card was refused.
+  TRecordOutcome InsertUpload(std::string_view text, const std::string& owner, TUploadReport* report = nullptr);
+  // Removes the owner's cards that carry one of `ids` (the undo of an
+  // upload); an ID no card of the owner carries is passed over.
+  TRecordOutcome DeleteCards(const std::vector<std::string>& ids, const std::string& owner);
+  // Merges two of the owner's cards in one change: the card whose ID is
+  // `keep_id` is replaced by the fragment, which is given that ID, and the
+  // card whose ID is `other_id` is removed. Refused unless both are the
+  // owner's and they differ.
+  TRecordOutcome MergeCards(const std::string& keep_id, const std::string& other_id, const std::string& xml,
+                            const std::string& owner);
 
   // The user store keeps no password in clear text. Every PASSWORD element a
   // fragment brings into it (insert or replace, through any page or command)
@@ -153,7 +168,15 @@ class TRecordStore {
   bool Prepare(const std::string& xml, TXmlFragment& fragment, TRecordOutcome& outcome);
   // Appends a prepared fragment with its OWNER (and ID when `new_id`); the
   // cursor ends on the new record. Throws when the store cannot hold it.
-  TNodeRef Append(const TXmlFragment& fragment, const std::string& owner, bool new_id);
+  // `given_id`, when set, receives the new ID.
+  TNodeRef Append(const TXmlFragment& fragment, const std::string& owner, bool new_id,
+                  std::string* given_id = nullptr);
+  // Removes records, telling the ID index and, when it was current before
+  // the change began (`cards_current`), the card index; false with the
+  // outcome set when the document refused, in which case nothing was removed.
+  bool RemoveRecords(const std::vector<TNodeRef>& doomed, bool cards_current, TRecordOutcome& outcome);
+  // The owner's card whose ID is `id`, or null.
+  TNodeRef OwnCardWithId(const std::string& owner, const std::string& id);
   // Whether the node at `node` is a record of the card store owned by `owner`.
   bool IsOwnRecord(TNodeRef node, const std::string& owner);
   // Whether one of the record's ID children is `id`.

@@ -25,6 +25,7 @@
 #include "web/card_listing.h"
 #include "web/dav_book.h"
 #include "web/dav_sync.h"
+#include "web/import_report.h"
 #include "web/request_info.h"
 #include "web/request_route.h"
 #include "web/sign_in_throttle.h"
@@ -175,6 +176,9 @@ class TPelorinService {
   TDavBooks DavBooks GUARDED_BY(StoreLock);
   // Each user's card list, searched, sorted and paged (web/card_listing.h).
   TCardListings CardListings GUARDED_BY(StoreLock);
+  // Each user's last vCard upload, for its report page and its undo. Kept in
+  // memory only: after a restart the report is gone and the cards stay.
+  TImportReports ImportReports GUARDED_BY(StoreLock);
   // The front proxies whose X-Forwarded-For names the client (canonical
   // addresses), read from the configuration store at start.
   std::vector<std::string> TrustedProxies GUARDED_BY(StoreLock);
@@ -252,6 +256,13 @@ class TPelorinService {
       REQUIRES(StoreLock);
   void DavPut(RequestInfo& req, ResponseInfo& res, const std::string& name, const TDavCard* existing,
               const std::string& user) REQUIRES(StoreLock);
+
+  // The undo of the owner's last import (web/import_commands.cpp): removes
+  // the cards it added that are still there, then shows the report again.
+  void UndoImportRow(ResponseInfo& res, const std::string& owner) REQUIRES(StoreLock);
+  // The merge of two of the owner's cards (web/merge_commands.cpp), fields
+  // ID (the card kept) and OTHER (the card merged into it and removed).
+  void MergeCardsRow(RequestInfo& req, ResponseInfo& res, const std::string& owner) REQUIRES(StoreLock);
 
   // The record commands of a form post (web/records.cpp).
   void RunRecordCommands(RequestInfo& req, ResponseInfo& res, TRecordStore& store, const std::string& owner)

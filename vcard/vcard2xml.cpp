@@ -1,14 +1,17 @@
 #include "vcard/vcard2xml.h"
 
+#include <algorithm>
 #include <cctype>
 #include <deque>
 #include <string_view>
+#include <utility>
 
 #include "vcard/quoted_printable.h"
 #include "vcard/vcard_mapping.h"
 #include "vcard/vcard_property.h"
 #include "vcard/vcard_record_builder.h"
 #include "vcard/vcard_text.h"
+#include "vcard/utf8_repair.h"
 
 namespace pelorin {
 namespace {
@@ -114,6 +117,25 @@ bool StartsAProperty(std::string_view line) {
   return upper.starts_with("X-") || upper == "END" || upper == "BEGIN" || IndexOfName(upper, PropertyNames) >= 0;
 }
 
+bool IsUtf8Name(std::string_view charset) { return EqualsNoCase(charset, "UTF-8") || EqualsNoCase(charset, "UTF8"); }
+
+// FN as a person reads it: the escapes of every version undone, a line
+// break shown as a blank.
+std::string ShownName(std::string_view value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\\' && i + 1 < value.size()) {
+      const char next = value[++i];
+      out += next == 'n' || next == 'N' ? ' ' : next;
+    } else if (value[i] == '\r' || value[i] == '\n') {
+      out += ' ';
+    } else {
+      out += value[i];
+    }
+  }
+  return std::string(Trim(out));
+}
+
 }  // namespace
 
 TvCard2XML::TvCard2XML() = default;
@@ -126,9 +148,13 @@ bool TvCard2XML::TakeNestedCard() {
   return true;
 }
 
+void TvCard2XML::Note(std::string text) {
+  if (std::find(Notes.begin(), Notes.end(), text) == Notes.end()) Notes.push_back(std::move(text));
+}
+
 std::string TvCard2XML::ConvertNextCard(std::vector<std::string>& lines) {
   CardLines.clear();
-  if (TakeNestedCard()) return ConvertCard();
+  if (TakeNestedCard()) return ConvertNestedCard();
   std::size_t taken = 0;
   const bool found = CutCard(
       [&](std::string_view& line) {
@@ -143,13 +169,21 @@ std::string TvCard2XML::ConvertNextCard(std::vector<std::string>& lines) {
 
 std::string TvCard2XML::ConvertNextCard(TLineCursor& cursor) {
   CardLines.clear();
-  if (TakeNestedCard()) return ConvertCard();
+  if (TakeNestedCard()) return ConvertNestedCard();
   const bool found =
       CutCard([&](std::string_view& line) { return cursor.NextLine(line); }, CardLines, nested_);
   return found ? ConvertCard() : std::string();
 }
 
+std::string TvCard2XML::ConvertNestedCard() {
+  std::string xml = ConvertCard();
+  Note("it stood inside another card and became a card of its own");
+  return xml;
+}
+
 std::string TvCard2XML::ConvertCard() {
+  CardName.clear();
+  Notes.clear();
   const TCardVersion version = VersionOfCard(CardLines);
   const std::size_t count = CardLines.size();
   std::string out = "<vCard>";
@@ -218,7 +252,21 @@ std::string TvCard2XML::ConvertCard() {
       std::erase_if(param.Values, [](const std::string& text) { return text.empty(); });
     }
     if (line.Name.empty()) continue;
-    AppendPropertyRecord(out, line, charsets_.Convert(value, charset), version);
+    std::string converted = charsets_.Convert(value, charset);
+    if (quoted_printable) Note("quoted-printable text was decoded");
+    if (converted != value) {
+      if (!charset.empty() && !IsUtf8Name(charset)) {
+        Note("text in the character set " + UpperAscii(charset) + " was converted to UTF-8");
+      } else {
+        Note(ReplaceInvalidUtf8(value) != value ? "bytes that were not UTF-8 were read as Windows-1252"
+                                                : "control characters a record cannot hold were left out");
+      }
+    }
+    if (IsBase64Property(line) && !version.Version4) {
+      Note(UpperAscii(line.Name) + " data was stored as a media type with its base64, as every version reads it");
+    }
+    if (CardName.empty() && EqualsNoCase(line.Name, "FN")) CardName = ShownName(converted);
+    AppendPropertyRecord(out, line, converted, version);
   }
   out += "</vCard>";
   return out;

@@ -40,9 +40,21 @@ class TvCard2XML {
   // The non-empty lines of the card being converted, from its start line on.
   std::vector<std::string> CardLines;
 
+  // What the last conversion learnt of its card, for the import report: the
+  // card's FN as text (empty when it has none), and one sentence for each
+  // kind of change made on the way in that the person who exported the file
+  // could not see coming (a character set converted, bytes that were not
+  // UTF-8, quoted-printable decoded, binary data put into one shape, a
+  // nested card taken out), each once, in the order they were first met.
+  std::string CardName;
+  std::vector<std::string> Notes;
+
  private:
   // Moves the first nested card still waiting into CardLines.
   bool TakeNestedCard();
+  // ConvertCard, noting that the card came out of another.
+  std::string ConvertNestedCard();
+  void Note(std::string text);
 
   TCharsetConverter charsets_;
   std::deque<std::vector<std::string>> nested_;

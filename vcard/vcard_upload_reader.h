@@ -23,6 +23,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vcard/upload_text.h"
 #include "vcard/vcard2xml.h"
@@ -40,6 +41,11 @@ class TvCardUploadReader {
   // left) in `card_xml`. False, with `card_xml` untouched, when the remaining
   // text is empty.
   bool NextPass(std::string& card_xml);
+
+  // Of the card the last pass gave: its FN and what was changed on the way
+  // in (TvCard2XML::CardName, Notes).
+  const std::string& CardName() const { return converter_.CardName; }
+  const std::vector<std::string>& Notes() const { return converter_.Notes; }
 
  private:
   const std::string text_;

@@ -8,12 +8,12 @@
 #include "service/vcard_main.h"
 #include "web/card_request.h"
 #include "web/cross_site.h"
+#include "web/import_report.h"
 
 namespace pelorin {
 namespace {
 
 constexpr char kUploadError[] = "Error while uploading vcf file";
-constexpr char kImportedPage[] = "importedmsg.htm";
 
 bool Contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
 
@@ -25,6 +25,11 @@ void TPelorinService::RecordCommandsRow(RequestInfo& req, ResponseInfo& res, con
     res.SetStatus(403);
     res.Body = kCrossSiteRefusal;
     return;
+  }
+  if (route.Store == TStoreKind::Cards) {
+    const std::string command = FieldValue(req.FormFields, "Command");
+    if (command == kUndoImportCommand) return UndoImportRow(res, OwnerNameOf(user));
+    if (command == "merge") return MergeCardsRow(req, res, OwnerNameOf(user));
   }
   RunRecordCommands(req, res, Store(route.Store), OwnerNameOf(user));
   // A password may have changed: what was verified before counts no more.
@@ -65,9 +70,13 @@ void TPelorinService::RunRecordCommands(RequestInfo& req, ResponseInfo& res, TRe
 
   if (Contains(req.RawParams, "vcfupload")) {
     redirect = kImportedPage;
-    TRecordOutcome uploaded = store.InsertUpload(req.RawParams, owner);
+    TUploadReport report;
+    TRecordOutcome uploaded = store.InsertUpload(req.RawParams, owner, &report);
     xml = std::move(uploaded.LastRecordXml);
     if (!uploaded) return fail(kUploadError + reason(uploaded));
+    // The report page tells what came in and what did not; it is the
+    // owner's last import, which its undo takes back.
+    if (store.Kind() == TStoreKind::Cards) ImportReports[owner] = std::move(report);
   }
 
   if (Contains(command, "insert") && !xml.empty()) {

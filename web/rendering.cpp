@@ -8,6 +8,8 @@
 
 #include "service/vcard_main.h"
 #include "web/card_listing.h"
+#include "web/card_duplicates.h"
+#include "web/import_report.h"
 
 namespace pelorin {
 namespace {
@@ -19,6 +21,13 @@ constexpr char kWmlProlog[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>"
     "<!DOCTYPE wml PUBLIC \"-//WAPFORUM//DTD WML 1.1//EN\" \"http://www.wapforum.org/DTD/wml_1.1.xml\">";
 constexpr char kCardListPath[] = "/pelorin/index.htm";
+// The import report and its undo confirmation read the user's last import.
+constexpr char kImportReportPath[] = "/pelorin/importedmsg.htm";
+constexpr char kUndoImportPath[] = "/pelorin/undoimport.htm";
+// The duplicates page sees the cards in its groups; the merge confirmation
+// the two cards and their merged result.
+constexpr char kDuplicatesPath[] = "/pelorin/duplicates.htm";
+constexpr char kMergePath[] = "/pelorin/mergecards.htm";
 constexpr std::string_view kUtf16Declaration = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>";
 
 // The parameters the server sets; a request field of one of these names would
@@ -130,6 +139,13 @@ void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const T
       const std::string owner = LowerAscii(account.User);
       if (route.File == AppDir + MapPath(kCardListPath)) {
         LoadListingDocument(XMLDom, CardListings, owner, req.FormFields, TempDom);
+      } else if (route.File == AppDir + MapPath(kImportReportPath) || route.File == AppDir + MapPath(kUndoImportPath)) {
+        LoadImportDocument(XMLDom, ImportReports, owner, TempDom);
+      } else if (route.File == AppDir + MapPath(kDuplicatesPath)) {
+        LoadDuplicatesDocument(XMLDom, owner, TempDom);
+      } else if (route.File == AppDir + MapPath(kMergePath)) {
+        LoadMergeDocument(XMLDom, owner, FieldValue(req.FormFields, "ID"), FieldValue(req.FormFields, "OTHER"),
+                          TempDom);
       } else {
         std::vector<TNodeRef> shown;
         for (const TCardRef& ref : XMLDom.OwnCards(owner, FieldValue(req.FormFields, "ID"))) shown.push_back(ref.Node);

@@ -55,6 +55,7 @@
           <div class="actions">
             <a class="btn btn-primary" href="new.htm">New card</a>
             <a class="btn" href="import.htm">Import</a>
+            <a class="btn" href="duplicates.htm">Duplicates</a>
             <a class="btn" href="export.vcf" title="vCard 2.1, for older programs">Export</a>
             <a class="btn" href="export3.vcf" title="Every card as vCard 3.0">vCard 3.0</a>
             <a class="btn" href="export4.vcf" title="Every card as vCard 4.0">vCard 4.0</a>

@@ -211,12 +211,5 @@ TEST(ImportForm, PostsTheFileAsAnUpload) {
                           "[.//h:input[@type='file']][.//h:input[@type='hidden'][@name='vcfupload']]"));
 }
 
-TEST(ImportedMessage, CountsTheUsersCards) {
-  TPageRenderer renderer;
-  const TParsedPage page(kXhtmlProlog, renderer.Render("pelorin/importedmsg.htm", FixtureText("cards.xml"), {}, "bob").output);
-  EXPECT_NE(std::string::npos, page.BodyText().find("You now have 2 cards."));
-  EXPECT_EQ(1, page.Count("//h:a[@href='index.htm']"));
-}
-
 }  // namespace
 }  // namespace pelorin::testing
