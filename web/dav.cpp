@@ -400,6 +400,7 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
   // The cards' texts are escaped only when the client asked for them.
   const bool wants_data = std::find(report->Props.begin(), report->Props.end(), address_data) != report->Props.end();
   const TDavProperty principal{kNames.CurrentUserPrincipal, Href(PrincipalHref(user))};
+  TRecordStore& cards = XMLDom;  // held under StoreLock for the whole request
   const auto card_answer = [&](const std::string& href, TDavCard& card) {
     std::vector<TDavProperty> available{{kNames.ETag, EscapedText(card.Etag)},
                                         {kNames.ContentType, kCardType},
@@ -408,7 +409,7 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
                                         principal};
     if (wants_data) {
       available.push_back(
-          {address_data, EscapedText(version40 ? TDavBooks::Vcard40Of(XMLDom, card) : card.Vcard30)});
+          {address_data, EscapedText(version40 ? TDavBooks::Vcard40Of(cards, card) : card.Vcard30)});
     }
     Respond(multistatus, href, asked, available);
   };

@@ -126,23 +126,9 @@ TDavCard* TDavBooks::Find(TDavBook& book, const std::string& name) {
   return found == book.ByName.end() ? nullptr : &book.Cards[found->second];
 }
 
-const std::string& TDavBooks::Vcard40Of(TRecordStore& cards, TDavCard& card) {
-  if (!card.Vcard40) {
-    const std::optional<TRecordElement> tree = cards.CardTree(card.Node);
-    card.Vcard40 = tree ? WriteVCard(*tree, TvCardVersion::k40, {"", card.Revision}) : std::string();
-  }
-  return *card.Vcard40;
-}
-
-std::size_t TDavBooks::TextBytes() const {
-  std::size_t bytes = 0;
-  for (const auto& [user, book] : books_) {
-    for (const TDavCard& card : book.Cards) {
-      bytes += card.Name.size() + card.Id.size() + card.Etag.size() + card.DisplayName.size() + card.Vcard30.size() +
-               (card.Vcard40 ? card.Vcard40->size() : 0);
-    }
-  }
-  return bytes;
+std::string TDavBooks::Vcard40Of(TRecordStore& cards, const TDavCard& card) {
+  const std::optional<TRecordElement> tree = cards.CardTree(card.Node);
+  return tree ? WriteVCard(*tree, TvCardVersion::k40, {"", card.Revision}) : std::string();
 }
 
 }  // namespace pelorin

@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -33,8 +32,10 @@ struct TDavCard {
   std::string Etag;           // strong, quoted
   std::string DisplayName;    // FN
   std::string Revision;       // REV for a card that has none: when first written
+  // The 3.0 text, which nearly every client and export asks for. The 4.0
+  // text is made when asked for and not kept: few ask, and keeping it would
+  // hold a second copy of every book in memory.
   std::string Vcard30;
-  std::optional<std::string> Vcard40;  // made when first asked for
 };
 
 struct TDavBook {
@@ -54,11 +55,8 @@ class TDavBooks {
 
   // The card of that resource name in the book, or null.
   static TDavCard* Find(TDavBook& book, const std::string& name);
-  // The card as vCard 4.0, made once from its record.
-  static const std::string& Vcard40Of(TRecordStore& cards, TDavCard& card);
-
-  // Memory the kept cards take, for the benchmarks' report.
-  std::size_t TextBytes() const;
+  // The card as vCard 4.0, made from its record (the book must be current).
+  static std::string Vcard40Of(TRecordStore& cards, const TDavCard& card);
 
  private:
   std::map<std::string, TDavBook> books_;
