@@ -81,10 +81,11 @@ void TCardIndex::Removed(const std::vector<TNodeRef>& records) {
     cards_.erase(card);
   }
   // One pass over each owner's list, however many of its cards go.
-  for (const auto& [owner, gone] : gone_by_owner) {
-    std::vector<TNodeRef>& list = by_owner_[owner];
-    std::erase_if(list, [&](TNodeRef node) { return gone.contains(node.get()); });
-    if (list.empty()) by_owner_.erase(owner);
+  for (const auto& owner_gone : gone_by_owner) {
+    const std::unordered_set<void*>& gone = owner_gone.second;
+    std::vector<TNodeRef>& list = by_owner_[owner_gone.first];
+    std::erase_if(list, [&gone](TNodeRef node) { return gone.contains(node.get()); });
+    if (list.empty()) by_owner_.erase(owner_gone.first);
   }
 }
 

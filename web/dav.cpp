@@ -180,6 +180,13 @@ std::string_view HrefPath(std::string_view href) {
   return path == std::string_view::npos ? std::string_view("/") : href.substr(path);
 }
 
+// A card's text for address-data: none when not asked for, else 3.0 as kept
+// or 4.0 made from the record.
+std::string DataOf(TRecordStore& cards, const TDavCard& card, bool wanted, bool version40) {
+  if (!wanted) return {};
+  return version40 ? TDavBooks::Vcard40Of(cards, card) : card.Vcard30;
+}
+
 void Refuse(ResponseInfo& res, int status, const std::string& message) {
   res.SetStatus(status);
   res.BodyType = "text/plain";
@@ -400,22 +407,21 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
   // The cards' texts are escaped only when the client asked for them.
   const bool wants_data = std::find(report->Props.begin(), report->Props.end(), address_data) != report->Props.end();
   const TDavProperty principal{kNames.CurrentUserPrincipal, Href(PrincipalHref(user))};
-  TRecordStore& cards = XMLDom;  // held under StoreLock for the whole request
-  const auto card_answer = [&](const std::string& href, TDavCard& card) {
+  // `data` is the card's text, when the client asked for it (made by the
+  // callers, which the lock analysis sees holding the store lock).
+  const auto card_answer = [&](const std::string& href, const TDavCard& card, const std::string& data) {
     std::vector<TDavProperty> available{{kNames.ETag, EscapedText(card.Etag)},
                                         {kNames.ContentType, kCardType},
                                         {kNames.ResourceType, ""},
                                         {kNames.DisplayName, EscapedText(card.DisplayName)},
                                         principal};
-    if (wants_data) {
-      available.push_back(
-          {address_data, EscapedText(version40 ? TDavBooks::Vcard40Of(cards, card) : card.Vcard30)});
-    }
+    if (wants_data) available.push_back({address_data, EscapedText(data)});
     Respond(multistatus, href, asked, available);
   };
   if (report->Kind == TReportRequest::TKind::Query) {
     for (TDavCard& card : book->Cards) {
-      if (PassesFilter(*report, card.Vcard30)) card_answer(BookHref(user) + Encoded(card.Name), card);
+      if (!PassesFilter(*report, card.Vcard30)) continue;
+      card_answer(BookHref(user) + Encoded(card.Name), card, DataOf(XMLDom, card, wants_data, version40));
     }
   }
   if (report->Kind == TReportRequest::TKind::SyncCollection) {
@@ -435,7 +441,7 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
       if (card == nullptr) {
         multistatus.AddStatus(href, 404);
       } else {
-        card_answer(href, *card);
+        card_answer(href, *card, DataOf(XMLDom, *card, wants_data, version40));
       }
     }
     multistatus.SetSyncToken(book->SyncToken);
@@ -449,7 +455,7 @@ void TPelorinService::DavReport(RequestInfo& req, ResponseInfo& res, bool on_boo
         multistatus.AddStatus(href, 404);
         continue;
       }
-      card_answer(href, *card);
+      card_answer(href, *card, DataOf(XMLDom, *card, wants_data, version40));
     }
   }
   res.SetStatus(207);
