@@ -109,7 +109,7 @@ TDavBook& TDavBooks::Current(TRecordStore& cards, TDavSyncLog& sync, const std::
   fresh.ByName.reserve(fresh.Cards.size());
   for (std::size_t i = 0; i < fresh.Cards.size(); ++i) {
     const TDavCard& card = fresh.Cards[i];
-    fresh.ByName[card.Name] = i;
+    fresh.ByName[std::string_view(card.Name)] = i;
     tags += card.Name;
     tags += card.Etag;
     seen.emplace_back(card.Name, card.Etag);
@@ -122,7 +122,7 @@ TDavBook& TDavBooks::Current(TRecordStore& cards, TDavSyncLog& sync, const std::
 }
 
 TDavCard* TDavBooks::Find(TDavBook& book, const std::string& name) {
-  const auto found = book.ByName.find(name);
+  const auto found = book.ByName.find(std::string_view(name));
   return found == book.ByName.end() ? nullptr : &book.Cards[found->second];
 }
 

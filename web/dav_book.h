@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -41,7 +42,9 @@ struct TDavCard {
 struct TDavBook {
   std::uint64_t ChangeSequence = 0;  // of the card store when last checked
   std::vector<TDavCard> Cards;       // in store order
-  std::unordered_map<std::string, std::size_t> ByName;
+  // Views of the cards' names: the vector's elements stay where they are for
+  // the life of the book (a moved vector keeps its buffer).
+  std::unordered_map<std::string_view, std::size_t> ByName;
   std::string CTag;       // quoted: a digest of every card's name and ETag
   std::string SyncToken;  // the sync log's token after the last look
 };
