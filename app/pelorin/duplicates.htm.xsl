@@ -20,7 +20,11 @@
             <xsl:otherwise>
               <p>
                 <xsl:value-of select="count(/*/DUPLICATES/GROUP)"/>
-                <xsl:text> groups of cards look alike. Merging keeps every property of both cards in the first.</xsl:text>
+                <xsl:choose>
+                  <xsl:when test="count(/*/DUPLICATES/GROUP) = 1"> group of cards looks alike.</xsl:when>
+                  <xsl:otherwise> groups of cards look alike.</xsl:otherwise>
+                </xsl:choose>
+                <xsl:text> Merging keeps every property of both cards in the first.</xsl:text>
               </p>
               <xsl:apply-templates select="/*/DUPLICATES/GROUP"/>
             </xsl:otherwise>

@@ -65,7 +65,39 @@
     </xsl:call-template>
   </xsl:template>
 
-  <xsl:template match="*" mode="label"><xsl:value-of select="local-name()"/></xsl:template>
+  <!-- The words the card page labels its rows with, so that the preview reads
+       like the card it will become; elements the pages do not know go by name. -->
+  <xsl:template match="*" mode="label">
+    <xsl:choose>
+      <xsl:when test="self::FN">Formatted name</xsl:when>
+      <xsl:when test="self::N">Name</xsl:when>
+      <xsl:when test="self::NICKNAME">Nickname</xsl:when>
+      <xsl:when test="self::SORTSTR">Sorted as</xsl:when>
+      <xsl:when test="self::BDAY">Birthday</xsl:when>
+      <xsl:when test="self::ORG">Organisation</xsl:when>
+      <xsl:when test="self::TITLE">Title</xsl:when>
+      <xsl:when test="self::ROLE">Role</xsl:when>
+      <xsl:when test="self::TEL">Phone</xsl:when>
+      <xsl:when test="self::EMAIL">E-mail</xsl:when>
+      <xsl:when test="self::MAILER">Mail program</xsl:when>
+      <xsl:when test="self::ADR">Address</xsl:when>
+      <xsl:when test="self::LABEL">Address label</xsl:when>
+      <xsl:when test="self::GEO">Position</xsl:when>
+      <xsl:when test="self::TZ">Time zone</xsl:when>
+      <xsl:when test="self::URL">Web page</xsl:when>
+      <xsl:when test="self::CATEGORIES">Categories</xsl:when>
+      <xsl:when test="self::NOTE">Note</xsl:when>
+      <xsl:when test="self::CLASS">Access class</xsl:when>
+      <xsl:when test="self::REV">Revised</xsl:when>
+      <xsl:when test="self::PRODID">Made by</xsl:when>
+      <xsl:when test="self::VERSION">vCard version</xsl:when>
+      <xsl:when test="self::PHOTO">Photo</xsl:when>
+      <xsl:when test="self::LOGO">Logo</xsl:when>
+      <xsl:when test="self::SOUND">Sound</xsl:when>
+      <xsl:when test="self::KEY">Key</xsl:when>
+      <xsl:otherwise><xsl:value-of select="local-name()"/></xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
   <xsl:template match="PROP" mode="label"><xsl:value-of select="NAME"/></xsl:template>
 
   <!-- Parts and values as text, markers as words; picture and sound data by
