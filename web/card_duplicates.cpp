@@ -234,6 +234,26 @@ TRecordElement MergedCard(const TRecordElement& kept, const TRecordElement& othe
         continue;
       }
     }
+    // The same address or number written otherwise (another case, other
+    // separators) is one property: the kept card's spelling stays, and it
+    // takes the other's type markers. With parameters of its own (a group, a
+    // label) the other stays whole, so that nothing of it is lost.
+    if (unit.Params == nullptr && (element.Name == "EMAIL" || element.Name == "TEL")) {
+      const auto key = [](const TRecordElement& e) {
+        return e.Name == "EMAIL" ? FoldedForListing(Squeezed(ChildText(e, "USERID"))) : Digits(Squeezed(ChildText(e, "NUMBER")));
+      };
+      const std::string wanted = key(element);
+      const auto same = std::find_if(merged.Children.begin(), merged.Children.end(), [&](const TRecordElement& e) {
+        return e.Name == element.Name && !wanted.empty() && key(e) == wanted;
+      });
+      if (same != merged.Children.end()) {
+        for (const TRecordElement& marker : element.Children) {
+          const bool is_marker = marker.Text.empty() && marker.Children.empty();
+          if (is_marker && FindChild(*same, marker.Name) == nullptr) same->Children.push_back(marker);
+        }
+        continue;
+      }
+    }
     merged.Children.push_back(element);
     if (unit.Params != nullptr) merged.Children.push_back(*unit.Params);
   }

@@ -83,6 +83,23 @@ TEST(MergedCard, KeepsEveryPropertyOfBothAndTheKeptCardsIdentity) {
   EXPECT_EQ(merged, *RecordTreeFromXml(xml));
 }
 
+TEST(MergedCard, AnAddressOrNumberWrittenOtherwiseIsKeptOnceWithBothCardsMarkers) {
+  const TRecordElement kept = CardOf(
+      "<vCard><FN>Selma</FN><TEL><NUMBER>+47 22 12 34 56</NUMBER><WORK/></TEL>"
+      "<EMAIL><USERID>Selma.Haugen@Fjordlab.example</USERID><INTERNET/></EMAIL><ID>1</ID></vCard>");
+  const TRecordElement other = CardOf(
+      "<vCard><FN>Selma</FN><TEL><NUMBER>+4722123456</NUMBER><CELL/></TEL>"
+      "<EMAIL><USERID>selma.haugen@fjordlab.example</USERID><PREF/></EMAIL>"
+      "<EMAIL><USERID>selma@home.example</USERID></EMAIL><ID>2</ID></vCard>");
+  const TRecordElement merged = MergedCard(kept, other);
+  EXPECT_EQ(2u, TextsOf(merged, "EMAIL").size());
+  EXPECT_EQ(1u, TextsOf(merged, "TEL").size());
+  const std::string xml = RecordXml(merged);
+  EXPECT_NE(std::string::npos, xml.find("<NUMBER>+47 22 12 34 56</NUMBER><WORK/><CELL/>")) << xml;
+  EXPECT_NE(std::string::npos, xml.find("<USERID>Selma.Haugen@Fjordlab.example</USERID><INTERNET/><PREF/>")) << xml;
+  EXPECT_NE(std::string::npos, xml.find("<USERID>selma@home.example</USERID>")) << xml;
+}
+
 constexpr char kCards[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xBase>"
     "<vCard><FN>Anna Berg</FN><TEL><NUMBER>111111</NUMBER></TEL><OWNER>alice</OWNER><ID>10</ID></vCard>"
