@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -174,6 +175,15 @@ class TPelorinService {
   TDavSyncLog DavSync GUARDED_BY(StoreLock);
   // Each user's book as DAV answers show it, kept between requests (web/dav_book.h).
   TDavBooks DavBooks GUARDED_BY(StoreLock);
+  // The last vCard download rendered by a stylesheet for each user, with what
+  // it was made from (web/rendering.cpp).
+  struct TRenderedDownload {
+    std::string Key;  // the stylesheet and every request field
+    std::uint64_t ChangeSequence = 0;  // of the card store
+    std::uint64_t Revision = 0;        // of the compiled stylesheet
+    std::string Body;
+  };
+  std::map<std::string, TRenderedDownload> RenderedDownloads GUARDED_BY(StoreLock);
   // Each user's card list, searched, sorted and paged (web/card_listing.h).
   TCardListings CardListings GUARDED_BY(StoreLock);
   // Each user's last vCard upload, for its report page and its undo. Kept in

@@ -131,12 +131,32 @@ void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const T
                                     const TSignedIn& account) {
   try {
     TQuickDom* document = &Store(route.Store).Dom();
+    AppendServerParameters(req.FormFields, account);
+    const std::string stylesheet = route.File + ".xsl";
+    // A vCard download of the book (export.vcf) is made again only when the
+    // user's cards, the request or the stylesheet changed; the last one of
+    // each user is kept, so that asking again costs a copy, not a transform
+    // of every card.
+    const bool keepable = route.Store == TStoreKind::Cards && route.Extension == ".vcf";
+    const std::string owner = LowerAscii(account.User);
+    std::string download_key;
+    std::uint64_t revision = 0;
+    if (keepable) {
+      download_key = route.File;
+      for (const std::string& field : req.FormFields) download_key += "\n" + field;
+      revision = TempDom.StylesheetRevision(stylesheet);
+      const auto kept = RenderedDownloads.find(owner);
+      if (revision != 0 && kept != RenderedDownloads.end() && kept->second.Key == download_key &&
+          kept->second.ChangeSequence == XMLDom.ChangeSequence() && kept->second.Revision == revision) {
+        res.Body = kept->second.Body;
+        return;
+      }
+    }
     // A page of the card area shows the user's own cards only, so it is
     // rendered over those (the card an ID names, when the request names one)
     // and costs what they cost, whatever other users hold. The card list is
     // searched, sorted and paged first; its stylesheet sees the page's cards.
     if (route.Store == TStoreKind::Cards) {
-      const std::string owner = LowerAscii(account.User);
       if (route.File == AppDir + MapPath(kCardListPath)) {
         LoadListingDocument(XMLDom, CardListings, owner, req.FormFields, TempDom);
       } else if (route.File == AppDir + MapPath(kImportReportPath) || route.File == AppDir + MapPath(kUndoImportPath)) {
@@ -153,8 +173,6 @@ void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const T
       }
       document = &TempDom;
     }
-    AppendServerParameters(req.FormFields, account);
-    const std::string stylesheet = route.File + ".xsl";
     std::string output;
     std::string ErrorText;
     // The copy of the user's cards goes as soon as the page is made: kept,
@@ -166,6 +184,8 @@ void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const T
     if (!ErrorText.empty()) {
       res.SetStatus(500);
       text = ErrorText;
+    } else if (keepable && revision != 0) {
+      RenderedDownloads[owner] = {download_key, XMLDom.ChangeSequence(), revision, text};
     }
     res.Body = std::move(text);
   } catch (...) {

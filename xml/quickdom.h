@@ -123,6 +123,12 @@ class TQuickDom {
   void Transform(const std::string& stylesheet_path, const std::vector<std::string>* parameters,
                  std::string& result, std::string& ErrorText);
 
+  // A number that stays the same while the compiled stylesheet for that path
+  // is reused, and changes when it is compiled again (its file or one it
+  // includes changed); 0 when it is not kept (caching off, or no usable
+  // stylesheet). Throws as Transform does when the file cannot be read.
+  uint64_t StylesheetRevision(const std::string& stylesheet_path);
+
   // Compiled stylesheets are kept and reused until their file changes (on by
   // default); off, every Transform reads and compiles the file again.
   void SetStylesheetCaching(bool enabled);

@@ -47,7 +47,9 @@ struct TQuickDom::Impl {
   struct TCachedStylesheet {
     XmlPtr<xsltStylesheet> sheet;
     std::vector<TFileStamp> sources;
+    uint64_t revision = 0;  // new with every compilation, never 0
   };
+  uint64_t last_stylesheet_revision = 0;
   std::map<std::string, TCachedStylesheet> stylesheets;
   bool cache_stylesheets = true;
   XmlPtr<xsltStylesheet> uncached_stylesheet;  // the last one compiled without caching

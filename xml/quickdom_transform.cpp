@@ -175,6 +175,7 @@ xsltStylesheet* FindStylesheet(TQuickDom::Impl& impl, const std::string& path,
     if (source != path && Stamp(source, stamp)) entry.sources.push_back(stamp);
   }
   entry.sheet = std::move(sheet);
+  entry.revision = ++impl.last_stylesheet_revision;
   auto& slot = cache[path];
   slot = std::move(entry);
   return slot.sheet.get();
@@ -224,6 +225,13 @@ void TQuickDom::Transform(const std::string& stylesheet_path,
   TQuickFilter filter;
   filter.Collect(output.get());
   result = filter.GetResult();
+}
+
+uint64_t TQuickDom::StylesheetRevision(const std::string& stylesheet_path) {
+  std::string compile_errors;
+  if (FindStylesheet(*impl_, stylesheet_path, compile_errors) == nullptr) return 0;
+  const auto found = impl_->stylesheets.find(stylesheet_path);
+  return found == impl_->stylesheets.end() ? 0 : found->second.revision;
 }
 
 void TQuickDom::SetStylesheetCaching(bool enabled) {

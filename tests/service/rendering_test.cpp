@@ -74,6 +74,30 @@ TEST_F(RenderingTest, MarkupWritesNonAsciiAsCharacterReferences) {
   for (const char c : res.Body) EXPECT_LT(static_cast<unsigned char>(c), 128u);
 }
 
+// The last vCard download of each user is kept: asked again it is the same
+// bytes, and it is made again once the user's cards, the request's fields, the
+// account or the stylesheet changed.
+TEST_F(RenderingTest, AVcardDownloadIsMadeAgainOnlyWhenWhatItIsMadeFromChanged) {
+  InstallPage("export.xsl", "pelorin/export.vcf.xsl");
+  const ResponseInfo first = Get("/pelorin/export.vcf", "bob", "pw");
+  ASSERT_EQ(200, first.StatusCode);
+  EXPECT_EQ(first.Body, Get("/pelorin/export.vcf", "bob", "pw").Body);
+  EXPECT_EQ(std::string::npos, first.Body.find("Zed"));
+
+  ASSERT_EQ(302, Post("/pelorin/index.htm",
+                      {{"Command", "insert"}, {"XML", "<vCard><FN>Zed</FN></vCard>"}, {"Redirect", "index.htm"}}, "bob",
+                      "pw")
+                     .StatusCode);
+  const ResponseInfo after_insert = Get("/pelorin/export.vcf", "bob", "pw");
+  EXPECT_NE(std::string::npos, after_insert.Body.find("FN:Zed\r\n")) << after_insert.Body;
+  EXPECT_EQ(std::string::npos, Get("/pelorin/export.vcf", "alice", "Secret1").Body.find("Zed"));
+
+  InstallPage("show.xsl", "pelorin/export.vcf.xsl");
+  EXPECT_NE(std::string::npos, Get("/pelorin/export.vcf", "bob", "pw").Body.find("USER=[bob]"));
+  EXPECT_NE(std::string::npos, Send("GET", "/pelorin/export.vcf", "q=abc", "bob", "pw").Body.find("q=[abc]"));
+  EXPECT_NE(std::string::npos, Get("/pelorin/export.vcf", "bob", "pw").Body.find("q=[]"));
+}
+
 TEST_F(RenderingTest, ServerParametersFollowTheAccount) {
   InstallPage("show.xsl", "pelorin/index.htm.xsl");
   EXPECT_EQ("USER=[bob] NAME=[Bob B] ADMIN=[] VERSION=[Pelorin V1.0.1] q=[] store=[xBase]",
