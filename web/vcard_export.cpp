@@ -36,6 +36,13 @@ void TPelorinService::ExportCardsRow(RequestInfo& req, ResponseInfo& res, const 
       return;
     }
   }
+  // The last download of each user is kept while the card store stands
+  // still: the 4.0 texts are written for each request, not kept per card.
+  const std::string download_key =
+      std::string("writer\n") + (version == TvCardVersion::k30 ? "3.0" : "4.0") + "\n" + id;
+  const auto kept = RenderedDownloads.find(owner);
+  const bool unchanged = kept != RenderedDownloads.end() && kept->second.Key == download_key &&
+                         kept->second.ChangeSequence == XMLDom.ChangeSequence();
   // The texts the DAV book keeps for each card: an export after the first
   // costs what copying the user's cards costs, and a card's bytes are the
   // same by either route.
@@ -46,8 +53,14 @@ void TPelorinService::ExportCardsRow(RequestInfo& req, ResponseInfo& res, const 
   std::size_t found = 0;
   for (TDavCard& card : book.Cards) {
     if (choice.SingleCard && card.Id != id) continue;
-    body += version == TvCardVersion::k30 ? card.Vcard30 : TDavBooks::Vcard40Of(XMLDom, card);
     ++found;
+    if (unchanged) continue;  // the kept body is the same bytes
+    body += version == TvCardVersion::k30 ? card.Vcard30 : TDavBooks::Vcard40Of(XMLDom, card);
+  }
+  if (unchanged) {
+    body = kept->second.Body;
+  } else if (found > 0) {
+    RenderedDownloads[owner] = {download_key, XMLDom.ChangeSequence(), 0, body};
   }
   if (choice.SingleCard && found == 0) {
     res.SetStatus(404);

@@ -98,6 +98,20 @@ TEST_F(RenderingTest, AVcardDownloadIsMadeAgainOnlyWhenWhatItIsMadeFromChanged) 
   EXPECT_NE(std::string::npos, Get("/pelorin/export.vcf", "bob", "pw").Body.find("q=[]"));
 }
 
+TEST_F(RenderingTest, AWrittenDownloadIsKeptUntilTheCardsChange) {
+  const ResponseInfo first = Get("/pelorin/export4.vcf", "bob", "pw");
+  ASSERT_EQ(200, first.StatusCode);
+  EXPECT_NE(std::string::npos, first.Body.find("VERSION:4.0"));
+  EXPECT_EQ(first.Body, Get("/pelorin/export4.vcf", "bob", "pw").Body);
+  EXPECT_NE(first.Body, Get("/pelorin/export3.vcf", "bob", "pw").Body);
+  ASSERT_EQ(302, Post("/pelorin/index.htm",
+                      {{"Command", "insert"}, {"XML", "<vCard><FN>Zed</FN></vCard>"}, {"Redirect", "index.htm"}}, "bob",
+                      "pw")
+                     .StatusCode);
+  EXPECT_NE(std::string::npos, Get("/pelorin/export4.vcf", "bob", "pw").Body.find("FN:Zed"));
+  EXPECT_EQ(std::string::npos, Get("/pelorin/export4.vcf", "alice", "Secret1").Body.find("FN:Zed"));
+}
+
 TEST_F(RenderingTest, ServerParametersFollowTheAccount) {
   InstallPage("show.xsl", "pelorin/index.htm.xsl");
   EXPECT_EQ("USER=[bob] NAME=[Bob B] ADMIN=[] VERSION=[Pelorin V1.0.1] q=[] store=[xBase]",
