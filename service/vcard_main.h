@@ -184,6 +184,10 @@ class TPelorinService {
     std::string Body;
   };
   std::map<std::string, TRenderedDownload> RenderedDownloads GUARDED_BY(StoreLock);
+  // A larger download (a book of more than about 3,000 cards) is made anew
+  // each time: kept, it would hold as much memory as the book's texts again,
+  // and its own making costs little beside its sending.
+  static constexpr std::size_t kMaxKeptDownloadBytes = 1u << 20;
   // Each user's card list, searched, sorted and paged (web/card_listing.h).
   TCardListings CardListings GUARDED_BY(StoreLock);
   // Each user's last vCard upload, for its report page and its undo. Kept in

@@ -184,7 +184,7 @@ void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const T
     if (!ErrorText.empty()) {
       res.SetStatus(500);
       text = ErrorText;
-    } else if (keepable && revision != 0) {
+    } else if (keepable && revision != 0 && text.size() <= kMaxKeptDownloadBytes) {
       RenderedDownloads[owner] = {download_key, XMLDom.ChangeSequence(), revision, text};
     }
     res.Body = std::move(text);

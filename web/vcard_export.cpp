@@ -59,8 +59,10 @@ void TPelorinService::ExportCardsRow(RequestInfo& req, ResponseInfo& res, const 
   }
   if (unchanged) {
     body = kept->second.Body;
-  } else if (found > 0) {
+  } else if (found > 0 && body.size() <= kMaxKeptDownloadBytes) {
     RenderedDownloads[owner] = {download_key, XMLDom.ChangeSequence(), 0, body};
+  } else {
+    RenderedDownloads.erase(owner);
   }
   if (choice.SingleCard && found == 0) {
     res.SetStatus(404);
