@@ -188,6 +188,9 @@ class TPelorinService {
   // each time: kept, it would hold as much memory as the book's texts again,
   // and its own making costs little beside its sending.
   static constexpr std::size_t kMaxKeptDownloadBytes = 1u << 20;
+  // Set by a request that worked through many cards (a page over a large
+  // book): the heap is trimmed once its answer is made.
+  bool HeapTrimDue GUARDED_BY(StoreLock) = false;
   // Each user's card list, searched, sorted and paged (web/card_listing.h).
   TCardListings CardListings GUARDED_BY(StoreLock);
   // Each user's last vCard upload, for its report page and its undo. Kept in

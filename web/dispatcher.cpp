@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "web/client_address.h"
 #include "web/request_reader.h"
@@ -20,6 +21,7 @@ namespace pelorin {
 namespace {
 
 constexpr char kPelorinIndex[] = "../pelorin/index.htm";
+// After an answer this large the heap is trimmed (see below).
 constexpr std::size_t kTrimAfterBodyBytes = 1u << 20;
 constexpr char kUserIndex[] = "../user/index.htm";
 constexpr char kConfigIndex[] = "../config/index.htm";
@@ -138,6 +140,7 @@ TRequestRoute TPelorinService::RouteOf(const std::string& path) const {
 
 void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) {
   std::uint64_t ticket = 0;
+  bool trim_due = false;
   // The password is checked against its account's hashes before the lock is
   // taken; under the lock only the verdicts are read.
   std::optional<TSignInProof> proof;
@@ -174,14 +177,16 @@ void TPelorinService::HTTPServerCommandGet(RequestInfo& req, ResponseInfo& res) 
   {
     TStoreGuard guard(StoreLock);
     AnswerRequest(req, res, proof ? &*proof : nullptr);
+    trim_due = std::exchange(HeapTrimDue, false);
     ticket = TJournal::TakeThreadTicket();
     // Failure messages repeat what the request carried (a path, the parser's view
     // of a posted fragment); as HTML a browser would run markup hidden in them.
     if (res.StatusCode >= 400 && res.Realm.empty() && res.BodyType == "text/html") res.BodyType = "text/plain";
   }
-  // A large answer (an export of a whole book) was built from memory freed
-  // now; handed back at once, it does not stay with the process.
-  if (res.Body.size() >= kTrimAfterBodyBytes) ::malloc_trim(0);
+  // A page over a large book (an export, the phone deck) was made with memory
+  // that is free again now; handed back at once, it does not stay with the
+  // process. A trim walks the free lists, so it follows such requests only.
+  if (trim_due || res.Body.size() >= kTrimAfterBodyBytes) ::malloc_trim(0);
   // A change is answered only once it is on disk. The flush waits outside the
   // lock, so readers go on meanwhile and one flush serves every writer queued.
   std::string error;

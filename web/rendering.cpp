@@ -21,6 +21,8 @@ constexpr char kWmlProlog[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>"
     "<!DOCTYPE wml PUBLIC \"-//WAPFORUM//DTD WML 1.1//EN\" \"http://www.wapforum.org/DTD/wml_1.1.xml\">";
 constexpr char kCardListPath[] = "/pelorin/index.htm";
+// A page over this many cards uses tens of megabytes while it is made.
+constexpr std::size_t kTrimAfterCards = 2000;
 // The import report and its undo confirmation read the user's last import.
 constexpr char kImportReportPath[] = "/pelorin/importedmsg.htm";
 constexpr char kUndoImportPath[] = "/pelorin/undoimport.htm";
@@ -170,6 +172,7 @@ void TPelorinService::RenderPageRow(RequestInfo& req, ResponseInfo& res, const T
         std::vector<TNodeRef> shown;
         for (const TCardRef& ref : XMLDom.OwnCards(owner, FieldValue(req.FormFields, "ID"))) shown.push_back(ref.Node);
         TempDom.LoadSelection(XMLDom.Dom(), shown);
+        if (shown.size() >= kTrimAfterCards) HeapTrimDue = true;
       }
       document = &TempDom;
     }
