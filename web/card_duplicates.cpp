@@ -13,21 +13,6 @@
 namespace pelorin {
 namespace {
 
-std::string Squeezed(std::string_view text) {
-  std::string out;
-  bool blank = false;
-  for (const char c : text) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-      blank = !out.empty();
-      continue;
-    }
-    if (blank) out += ' ';
-    blank = false;
-    out += c;
-  }
-  return out;
-}
-
 std::string Digits(std::string_view text) {
   std::string out;
   for (const char c : text) {
@@ -40,7 +25,7 @@ std::string Digits(std::string_view text) {
 std::string NameOfN(const TRecordElement& n) {
   std::string out;
   for (const char* part : {"PREFIX", "GIVEN", "MIDDLE", "FAMILY", "SUFFIX"}) out += std::string(ChildText(n, part)) + " ";
-  return Squeezed(out);
+  return NormalizedSpace(out);
 }
 
 std::size_t Root(std::vector<std::size_t>& parent, std::size_t i) {
@@ -135,17 +120,17 @@ std::vector<TDuplicateGroup> FindDuplicates(const std::vector<TRecordElement>& c
   for (std::size_t i = 0; i < cards.size(); ++i) {
     for (const TRecordElement& child : cards[i].Children) {
       if (child.Name == "EMAIL") {
-        const std::string address = Squeezed(ChildText(child, "USERID"));
+        const std::string address = NormalizedSpace(ChildText(child, "USERID"));
         add("e-mail", FoldedForListing(address), address, i);
       } else if (child.Name == "TEL") {
-        const std::string number = Squeezed(ChildText(child, "NUMBER"));
+        const std::string number = NormalizedSpace(ChildText(child, "NUMBER"));
         const std::string digits = Digits(number);
         if (digits.size() >= kMinPhoneDigits) add("phone", digits, number, i);
       } else if (child.Name == "FN") {
-        const std::string name = Squeezed(child.Text);
+        const std::string name = NormalizedSpace(child.Text);
         add("name", FoldedForListing(name), name, i);
       } else if (child.Name == "N") {
-        const std::string name = Squeezed(std::string(ChildText(child, "GIVEN")) + " " +
+        const std::string name = NormalizedSpace(std::string(ChildText(child, "GIVEN")) + " " +
                                           std::string(ChildText(child, "MIDDLE")) + " " +
                                           std::string(ChildText(child, "FAMILY")));
         add("name", FoldedForListing(name), name, i);
@@ -192,13 +177,13 @@ TRecordElement MergedCard(const TRecordElement& kept, const TRecordElement& othe
   };
   // A name already shown (as FN or a NICKNAME) is not added again.
   const auto add_nickname = [&](const std::string& name) {
-    const std::string folded = FoldedForListing(Squeezed(name));
+    const std::string folded = FoldedForListing(NormalizedSpace(name));
     if (folded.empty()) return;
     for (const TRecordElement& child : merged.Children) {
-      if ((child.Name == "FN" || child.Name == "NICKNAME") && FoldedForListing(Squeezed(child.Text)) == folded) return;
+      if ((child.Name == "FN" || child.Name == "NICKNAME") && FoldedForListing(NormalizedSpace(child.Text)) == folded) return;
       if (child.Name == "N" && FoldedForListing(NameOfN(child)) == folded) return;
     }
-    merged.Children.push_back({"NICKNAME", Squeezed(name), {}});
+    merged.Children.push_back({"NICKNAME", NormalizedSpace(name), {}});
   };
   const auto add_kept_aside = [&](const std::string& name, const std::string& value) {
     merged.Children.push_back(
@@ -240,7 +225,7 @@ TRecordElement MergedCard(const TRecordElement& kept, const TRecordElement& othe
     // label) the other stays whole, so that nothing of it is lost.
     if (unit.Params == nullptr && (element.Name == "EMAIL" || element.Name == "TEL")) {
       const auto key = [](const TRecordElement& e) {
-        return e.Name == "EMAIL" ? FoldedForListing(Squeezed(ChildText(e, "USERID"))) : Digits(Squeezed(ChildText(e, "NUMBER")));
+        return e.Name == "EMAIL" ? FoldedForListing(NormalizedSpace(ChildText(e, "USERID"))) : Digits(NormalizedSpace(ChildText(e, "NUMBER")));
       };
       const std::string wanted = key(element);
       const auto same = std::find_if(merged.Children.begin(), merged.Children.end(), [&](const TRecordElement& e) {

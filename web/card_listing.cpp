@@ -25,22 +25,6 @@ constexpr const char* kLatin1Folded[64] = {
     "d", "n", "o", "o", "o", "o", "o", "",  "o", "u", "u", "u", "u", "y", "th", "y",   // U+00F0
 };
 
-std::string NormalizedSpace(std::string_view text) {
-  std::string out;
-  bool blank = false;
-  for (const char c : text) {
-    const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
-    if (space) {
-      blank = !out.empty();
-      continue;
-    }
-    if (blank) out += ' ';
-    blank = false;
-    out += c;
-  }
-  return out;
-}
-
 std::string WithoutSeparators(std::string_view text) {
   std::string out;
   for (const char c : text) {
@@ -86,6 +70,22 @@ std::size_t NumberField(const std::vector<std::string>& fields, std::string_view
 }
 
 }  // namespace
+
+std::string NormalizedSpace(std::string_view text) {
+  std::string out;
+  bool blank = false;
+  for (const char c : text) {
+    const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (space) {
+      blank = !out.empty();
+      continue;
+    }
+    if (blank) out += ' ';
+    blank = false;
+    out += c;
+  }
+  return out;
+}
 
 std::string FoldedForListing(std::string_view text) {
   std::string out;

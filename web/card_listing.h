@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "service/record_store.h"
@@ -90,6 +91,10 @@ class TCardListings {
 // then the page's LISTING element.
 void LoadListingDocument(TRecordStore& cards, TCardListings& listings, const std::string& owner,
                          const std::vector<std::string>& fields, TQuickDom& document);
+
+// The text with white space runs made one blank and none at either end, as
+// XPath's normalize-space does.
+std::string NormalizedSpace(std::string_view text);
 
 // Text as the list sorts and searches it: lower case, and the accented
 // letters of Latin-1 as their plain letters, so that "Élise" is found by
