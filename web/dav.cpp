@@ -1,8 +1,10 @@
 // CardDAV, the second way in to the card store beside the pages: discovery
 // (the well-known name, a principal and an address-book home per user, one
 // address book holding the cards the pages show that user), OPTIONS, PROPFIND
-// at depth 0 and 1, and GET of a card. Every card comes from the same gate as
-// the pages', under StoreLock, and only the signed-in user's own.
+// at depth 0 and 1, the reports clients sync with, GET, PUT and DELETE of a
+// card. Every card comes from the same gate as the pages', under StoreLock,
+// and only the signed-in user's own; what each card shows a client is kept
+// in the user's book (web/dav_book.h) until the card changes.
 //
 //   /dav/                                   the root
 //   /dav/principals/<user>/                 the user's principal
@@ -16,12 +18,11 @@
 #include <vector>
 
 #include "service/vcard_main.h"
-#include "vcard/vcard_writer.h"
-#include "web/card_request.h"
-#include "web/dav_book.h"
 #include "vcard/vcard_record_builder.h"
 #include "vcard/vcard_text.h"
 #include "vcard/vcard_upload_reader.h"
+#include "web/card_request.h"
+#include "web/dav_book.h"
 #include "web/dav_multistatus.h"
 #include "web/dav_query.h"
 #include "web/request_reader.h"
