@@ -252,15 +252,7 @@ void LoadListingDocument(TRecordStore& cards, TCardListings& listings, const std
 std::string TListingPage::Xml() const {
   static constexpr const char* kSortNames[] = {"family", "given", "org"};
   std::string xml = "<LISTING>";
-  const auto add = [&](const char* name, const std::string& value) {
-    xml += '<';
-    xml += name;
-    xml += '>';
-    xml += EscapedText(value);
-    xml += "</";
-    xml += name;
-    xml += '>';
-  };
+  const auto add = [&](const char* name, const std::string& value) { AppendTextElement(xml, name, value); };
   add("TOTAL", std::to_string(Total));
   add("MATCHING", std::to_string(Matching));
   add("FIRST", std::to_string(First));

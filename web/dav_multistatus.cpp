@@ -23,6 +23,16 @@ std::string EscapedText(const std::string& text) {
   return out;
 }
 
+void AppendTextElement(std::string& out, const char* name, const std::string& text) {
+  out += '<';
+  out += name;
+  out += '>';
+  AppendEscapedText(out, text);
+  out += "</";
+  out += name;
+  out += '>';
+}
+
 std::string OpeningName(const TDavName& name) {
   if (const char* prefix = PrefixOf(name.Namespace)) return std::string(prefix) + ":" + name.Name;
   std::string attribute;

@@ -41,6 +41,8 @@ std::string ClosingName(const TDavName& name);
 
 // Text escaped for an element's content.
 std::string EscapedText(const std::string& text);
+// Appends <name>text</name>, the text escaped (the pages' side documents too).
+void AppendTextElement(std::string& out, const char* name, const std::string& text);
 
 }  // namespace pelorin
 

@@ -7,25 +7,15 @@
 namespace pelorin {
 namespace {
 
-void AddElement(std::string& xml, const char* name, const std::string& value) {
-  xml += '<';
-  xml += name;
-  xml += '>';
-  xml += EscapedText(value);
-  xml += "</";
-  xml += name;
-  xml += '>';
-}
-
 void AddCard(std::string& xml, const char* element, const TUploadedCard& card) {
   xml += '<';
   xml += element;
   xml += '>';
-  AddElement(xml, "NUMBER", std::to_string(card.Number));
-  if (!card.Name.empty()) AddElement(xml, "NAME", card.Name);
-  if (!card.Id.empty()) AddElement(xml, "ID", card.Id);
-  if (!card.Reason.empty()) AddElement(xml, "REASON", card.Reason);
-  for (const std::string& note : card.Notes) AddElement(xml, "NOTE", note);
+  AppendTextElement(xml, "NUMBER", std::to_string(card.Number));
+  if (!card.Name.empty()) AppendTextElement(xml, "NAME", card.Name);
+  if (!card.Id.empty()) AppendTextElement(xml, "ID", card.Id);
+  if (!card.Reason.empty()) AppendTextElement(xml, "REASON", card.Reason);
+  for (const std::string& note : card.Notes) AppendTextElement(xml, "NOTE", note);
   xml += "</";
   xml += element;
   xml += '>';
@@ -35,10 +25,10 @@ void AddCard(std::string& xml, const char* element, const TUploadedCard& card) {
 
 std::string ImportReportXml(const TUploadReport& report, std::size_t total) {
   std::string xml = "<IMPORT>";
-  AddElement(xml, "CARDS", std::to_string(report.Cards));
-  AddElement(xml, "ADDEDCOUNT", std::to_string(report.Added.size()));
-  AddElement(xml, "REFUSEDCOUNT", std::to_string(report.Refused.size()));
-  AddElement(xml, "TOTAL", std::to_string(total));
+  AppendTextElement(xml, "CARDS", std::to_string(report.Cards));
+  AppendTextElement(xml, "ADDEDCOUNT", std::to_string(report.Added.size()));
+  AppendTextElement(xml, "REFUSEDCOUNT", std::to_string(report.Refused.size()));
+  AppendTextElement(xml, "TOTAL", std::to_string(total));
   if (report.Undone) xml += "<UNDONE/>";
   for (const TUploadedCard& card : report.Added) AddCard(xml, "ADDED", card);
   for (const TUploadedCard& card : report.Refused) AddCard(xml, "REFUSED", card);
